@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "console/console_device.h"
+#include "console/text_printer.h"
+#include "input/file_table.h"
+
+namespace kp {
+
+// Console colours are the attribute bits: 1 blue, 2 green, 4 red, 8 intensity.
+using ColourIndex = int32_t;
+constexpr ColourIndex kLightGrey = 7;
+constexpr ColourIndex kLightRed = 12;
+
+// setColour's `omitted` bits.
+constexpr int32_t kForegroundOmitted = 1;
+constexpr int32_t kBackgroundOmitted = 2;
+
+// The console's process-wide state (one per Console).
+struct ConsoleState {
+  ColourIndex foreground = 7;  // stored colours, used when a call omits one
+  ColourIndex background = 0;
+  bool started = false;        // standard handles taken, input mode set
+  // Four output pages; every call goes to the active one. Only page 0 exists.
+  int32_t outputHandles[4] = {1, 0, 0, 0};
+  int32_t activeIndex = 0;
+  int32_t visibleIndex = 0;
+  CellRect windowCache;        // left 0, window rows, right = buffer width - 1
+  bool windowCacheFilled = false;
+  int32_t firstViewRow = -1;   // view rows, counted from the window's top; -1 = unset
+  int32_t lastViewRow = -1;
+  bool pendingWrap = false;    // cursor parked on the bottom-right cell
+  bool slotPrepared = false;   // the console's FileSlot (number 0) is set up
+};
+
+// Console text output: colours, printing to file numbers, and the console
+// writer that places text as character cells, acts on BEL, BS, TAB, LF, CR,
+// wraps and scrolls, or writes raw bytes when standard output is no console.
+class Console : public TextPrinter {
+ public:
+  Console(FileTable& files, ConsoleDevice& device);
+
+  // Stores the given colour indices (low 4 bits) and sets the attribute.
+  // Returns the previous stored foreground in bits 0-15, background in 16-31.
+  int32_t setColour(int32_t foreground, int32_t background, int32_t omitted);
+
+  void printText(FileNumber number, const char* bytes, size_t length, int endFlags) override;
+  // A NUL-terminated text, printed up to its first NUL.
+  void printText(FileNumber number, const char* text, int endFlags);
+  void printLineEnd(FileNumber number, int endFlags) override;
+
+  // The console writer: one call per text.
+  void writeConsole(const char* bytes, size_t length);
+
+  // First use of the console (taken by the first colour switch, print or key poll).
+  void ensureStarted();
+
+  // Sends everything the device still buffers (before waiting and at exit).
+  void flush() { device_.flushOutput(); }
+
+  const ConsoleState& state() const { return state_; }
+  ConsoleDevice& device() { return device_; }
+
+ private:
+  struct WriteContext;
+
+  void prepareSlot();
+  void fillWindowCache();
+  void runTextEngine(WriteContext& context, const char* bytes, size_t length);
+  void writeRun(WriteContext& context, const char* bytes, size_t length);
+  void scrollView(WriteContext& context, int rows);
+
+  static ErrorCode writeHook(FileSlot& slot, const char* bytes, size_t count);
+
+  FileTable& files_;
+  ConsoleDevice& device_;
+  ConsoleState state_;
+  DeviceHooks hooks_;
+};
+
+}  // namespace kp

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "console/text_printer.h"
+#include "input/file_table.h"
+
+namespace kp {
+
+// What an item does after its field.
+enum ItemFlags : uint32_t {
+  ItemLineEnd = 1u,         // numeric items; text items only together with LastItem
+  ItemZone = 2u,            // numeric items only
+  LastItem = 0x80000000u,   // the statement's last item: release the template
+};
+
+// The statement in progress.
+struct TemplateState {
+  std::string templateCopy;  // capacity is kept between statements
+  bool active = false;       // a template is held
+  size_t readPosition = 0;   // first byte not yet consumed
+  int32_t remaining = 0;     // bytes from readPosition to the end; 0 = used up
+};
+
+// Template-formatted printing: numbers and texts laid out into the fields of
+// a template ('#' runs, backslash text fields, '!', '&', ...), with the
+// literal text around the fields printed unchanged. Everything goes out
+// through a TextPrinter. One instance serves the program; tests create their
+// own.
+class TemplatePrinter {
+ public:
+  // lastError, when given, is left at Ok by every operation.
+  TemplatePrinter(TextPrinter& out, FileTable* errorCell);
+
+  ErrorCode beginTemplate(const char* text, size_t length);
+  ErrorCode beginTemplate(const char* text);  // NUL-terminated
+  ErrorCode endTemplate(FileNumber number);
+
+  ErrorCode printTemplateInteger(FileNumber number, int64_t value, uint32_t flags);
+  ErrorCode printTemplateUnsigned(FileNumber number, uint64_t value, uint32_t flags);
+  ErrorCode printTemplateDouble(FileNumber number, double value, uint32_t flags);
+  ErrorCode printTemplateSingle(FileNumber number, float value, uint32_t flags);
+  ErrorCode printTemplateText(FileNumber number, const char* text, size_t length,
+                              uint32_t flags);
+  ErrorCode printTemplateWideText(FileNumber number, const char16_t* text, uint32_t flags);
+
+  const TemplateState& state() const { return state_; }
+
+ private:
+  TextPrinter& out_;
+  FileTable* errorCell_;
+  TemplateState state_;
+};
+
+}  // namespace kp

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "driver/program.h"
+
+namespace kp {
+
+// One record of a recipe file.
+struct RecipeEntry {
+  int32_t number = 0;
+  std::string shortText;
+  std::string longText;
+};
+
+// Everything of the run up to and including the wait for a key; returns
+// instead of ending the process so that tests can look at the result.
+void runComparisonSteps(Program& program, const std::string& directory, char separator);
+
+// The program's run: forms the paths beside the executable, compares, waits
+// for a key and ends the process with status 0.
+[[noreturn]] void runComparison(Program& program);
+
+// The running executable's directory: its path cut before the last
+// separator, or the empty text.
+std::string executableDirectory(const std::string& executablePath, char separator);
+
+// Byte-wise comparison: 0 when equal, -1 / +1 by the first differing byte
+// (unsigned), else by length.
+int compareTexts(const std::string& first, const std::string& second);
+
+}  // namespace kp

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kp {
+
+// Conversions of a field token to a 32-bit integer. None depends on the
+// process locale.
+
+// Decimal or radix ('&H', '&O', '&B', '&' + octal) integer token.
+int32_t parseIntegerToken(const char* token, size_t length);
+
+// Digits of the given base (2, 8 or 16) up to the first other byte, modulo 2^32.
+int32_t parseRadixDigits(const char* digits, size_t length, int base);
+
+// A token with '.', 'E', 'e' (or 'D'/'d' already turned into 'E'/'e'):
+// decimal floating syntax only, rounded to nearest with ties to even;
+// out of range gives -2147483648.
+int32_t parseFloatToken(const char* token, size_t length);
+
+}  // namespace kp
