@@ -1,0 +1,119 @@
+#include "e2e/run_program.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+namespace kp::test {
+namespace fs = std::filesystem;
+
+namespace {
+
+void placeRecipe(const fs::path& path, const RecipeFile& recipe) {
+  switch (recipe.kind) {
+    case RecipeFile::Kind::Bytes: {
+      std::ofstream out(path, std::ios::binary);
+      out.write(recipe.bytes.data(), static_cast<std::streamsize>(recipe.bytes.size()));
+      break;
+    }
+    case RecipeFile::Kind::Missing:
+      break;
+    case RecipeFile::Kind::Directory:
+      fs::create_directory(path);
+      break;
+    case RecipeFile::Kind::Fifo:
+      mkfifo(path.c_str(), 0600);
+      break;
+    case RecipeFile::Kind::DeviceLink:
+      fs::create_symlink("/dev/zero", path);
+      break;
+  }
+}
+
+std::string readAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+std::string crlf(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+RunResult runProgram(const RecipeFile& recipe1, const RecipeFile& recipe2, OutputTo output,
+                     int timeoutSeconds) {
+  char pattern[] = "/tmp/kp-e2e-XXXXXX";
+  fs::path dir = mkdtemp(pattern);
+  fs::path program = dir / "kochbuchpruefer";
+  fs::copy_file(KP_PROGRAM_PATH, program);
+  placeRecipe(dir / "Rezept1.txt", recipe1);
+  placeRecipe(dir / "Rezept2.txt", recipe2);
+  fs::path outPath = dir / "output.bin";
+
+  int pipeFds[2] = {-1, -1};
+  if (output == OutputTo::ClosedPipe) {
+    if (pipe(pipeFds) != 0) std::abort();
+    close(pipeFds[0]);  // nobody reads: every write fails with EPIPE
+  }
+
+  pid_t pid = fork();
+  if (pid == 0) {
+    // The child must not inherit a test runner's ignored SIGPIPE or blocked signals.
+    signal(SIGPIPE, SIG_DFL);
+    int in = open("/dev/null", O_RDONLY);
+    int out = -1;
+    if (output == OutputTo::File) out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (output == OutputTo::DevFull) out = open("/dev/full", O_WRONLY);
+    if (output == OutputTo::ClosedPipe) out = pipeFds[1];
+    int err = open("/dev/null", O_WRONLY);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    setsid();  // no controlling terminal: the program must not reach the test's terminal
+    execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  if (pipeFds[1] >= 0) close(pipeFds[1]);
+
+  RunResult result;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  int status = 0;
+  for (;;) {
+    pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid) break;
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      result.timedOut = true;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (!result.timedOut && WIFEXITED(status)) {
+    result.exited = true;
+    result.exitStatus = WEXITSTATUS(status);
+  } else if (!result.timedOut && WIFSIGNALED(status)) {
+    result.signal = WTERMSIG(status);
+  }
+  if (output == OutputTo::File) result.output = readAll(outPath);
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
+  return result;
+}
+
+}  // namespace kp::test

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace kp::test {
+
+// A recipe file beside the program: its bytes, or something else in its place.
+struct RecipeFile {
+  enum class Kind { Bytes, Missing, Directory, Fifo, DeviceLink };
+  Kind kind = Kind::Bytes;
+  std::string bytes;
+
+  static RecipeFile of(std::string content) { return {Kind::Bytes, std::move(content)}; }
+  static RecipeFile missing() { return {Kind::Missing, {}}; }
+  static RecipeFile directory() { return {Kind::Directory, {}}; }
+  static RecipeFile fifo() { return {Kind::Fifo, {}}; }
+  static RecipeFile deviceLink() { return {Kind::DeviceLink, {}}; }
+};
+
+enum class OutputTo { File, DevFull, ClosedPipe };
+
+struct RunResult {
+  bool exited = false;    // ended by itself
+  int exitStatus = -1;    // when exited
+  int signal = 0;         // when killed by a signal
+  bool timedOut = false;  // had to be killed
+  std::string output;     // what reached standard output
+};
+
+// Copies the built program into a fresh directory with the two recipe files
+// and runs it with standard input at its end (/dev/null), so the final wait
+// ends by itself. Kills it after timeoutSeconds.
+RunResult runProgram(const RecipeFile& recipe1, const RecipeFile& recipe2,
+                     OutputTo output = OutputTo::File, int timeoutSeconds = 20);
+
+// CR LF line ends for readable expectations.
+std::string crlf(const std::string& text);
+
+}  // namespace kp::test
