@@ -62,8 +62,8 @@ class FileStream {
   const unsigned char* next_ = nullptr;
   const unsigned char* limit_ = nullptr;
   bool ended_ = false;
-  intptr_t handle_ = -1;        // file descriptor, or the platform's FILE*
-  int64_t limitPosition_ = 0;   // file position of limit_
+  intptr_t handle_ = -1;       // file descriptor, or the platform's FILE*
+  int64_t limitPosition_ = 0;  // file position of limit_
   unsigned char buffer_[kBufferSize];
 };
 

@@ -36,8 +36,7 @@ struct DeviceHooks {
   ErrorCode (*lockRegion)(FileSlot& slot, int64_t start, int64_t end);
   ErrorCode (*unlockRegion)(FileSlot& slot, int64_t start, int64_t end);
   ErrorCode (*readLine)(FileSlot& slot, char* destination, size_t capacity, size_t* length);
-  ErrorCode (*readLineWide)(FileSlot& slot, uint16_t* destination, size_t capacity,
-                            size_t* length);
+  ErrorCode (*readLineWide)(FileSlot& slot, uint16_t* destination, size_t capacity, size_t* length);
   void* reserved;
   ErrorCode (*flush)(FileSlot& slot);
   void* context;
@@ -52,12 +51,12 @@ struct FileSlot {
   int32_t mode = 0;
   int32_t recordLength = 0;
   int32_t encoding = 0;
-  int64_t size = 0;      // byte length measured at open; -1 = not measured
-  int32_t kind = 0;      // 4 disk file, 1 the console device "CON"
-  int32_t access = 0;    // 0 none given, 1 read, 2 write, 3 both
+  int64_t size = 0;    // byte length measured at open; -1 = not measured
+  int32_t kind = 0;    // 4 disk file, 1 the console device "CON"
+  int32_t access = 0;  // 0 none given, 1 read, 2 write, 3 both
   int32_t lock = 0;
-  int32_t column = 0;     // output column kept by printing
-  int32_t lineWidth = 0;  // output line width used by zone padding
+  int32_t column = 0;                       // output column kept by printing
+  int32_t lineWidth = 0;                    // output line width used by zone padding
   unsigned char putBack[4] = {0, 0, 0, 0};  // first byte to be read again at the front
   int32_t putBackCount = 0;
   const DeviceHooks* hooks = nullptr;
@@ -102,8 +101,7 @@ class FileTable {
   const FileSlot* slotForNumber(FileNumber number) const;
 
   // Byte services of the field reader. Pushed-back bytes come first.
-  ErrorCode readBytes(FileSlot* slot, unsigned char* destination, size_t count,
-                      size_t* delivered);
+  ErrorCode readBytes(FileSlot* slot, unsigned char* destination, size_t count, size_t* delivered);
   ErrorCode putBackBytes(FileSlot* slot, const unsigned char* bytes, size_t count);
 
   ErrorCode lastError() const { return lastError_; }
