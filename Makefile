@@ -20,3 +20,13 @@ test: build
 
 clean:
 	rm -rf $(BUILD) build-*
+
+# The 32-bit Windows console build, cross-compiled with mingw-w64 (see cmake/mingw-i686.cmake).
+.PHONY: windows
+WIN32_BUILD ?= build-win32
+
+$(WIN32_BUILD)/build.ninja:
+	cmake -S . -B $(WIN32_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release
+
+windows: $(WIN32_BUILD)/build.ninja
+	cmake --build $(WIN32_BUILD)
