@@ -36,13 +36,22 @@ class KeyWait {
   // 50 ms; 0..99: sleep only; below -1: return at once.
   void waitForKey(int32_t milliseconds);
 
+  // Polls, then reads and clears keyArrived in one atomic step.
   bool checkKeyArrived();
+  // One look: installs the control handler the first time, then empties the
+  // input queue into the buffer. Returns whether a mouse hook took an event.
   bool pollKeyEvents();
   void handleKeyEvent(const KeyEvent& event);
   int32_t translateKey(uint8_t character, uint16_t scanCode, uint16_t virtualKeyCode,
                        uint32_t controlKeyState);
+  // Safe against a concurrent append from the control handler's thread.
   void appendKey(int32_t code, const KeyEvent& event);
+  // Close, logoff and shutdown become Alt+F4 (true); the rest is declined.
+  // Runs on a thread of the platform's; it takes appendLock_, so it must not
+  // be called from a signal handler.
   bool consoleControlHandler(uint32_t controlType);
+  // The code at head, or kNoKey. Without fullCode an extended code reads as
+  // 255 and then its scan byte.
   int32_t readKey(bool fullCode, bool remove);
 
   const KeyBuffer& buffer() const { return buffer_; }
@@ -53,7 +62,9 @@ class KeyWait {
 
   KeyEventSource& source_;
   KeyBuffer buffer_;
-  std::mutex appendLock_;  // the control handler appends from another thread
+  // Guards the slots, head and tail: the control handler appends from
+  // another thread. keyArrived is atomic and read without it.
+  std::mutex appendLock_;
 };
 
 }  // namespace kp
