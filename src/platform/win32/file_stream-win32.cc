@@ -16,13 +16,13 @@ namespace kp {
 
 namespace {
 
-// Binary, not text mode: the end test compares the stream position with the
-// byte length measured at open, and the runtime's text-mode ftell miscounts
-// on files whose lines end in LF alone (it takes every LF in its buffer for a
-// CR LF pair), which ends such a file records too early; text mode would
-// also end the data at a Ctrl-Z byte while the position stays short of the
-// length. The field reader takes CR LF, LF and CR alike, so binary reads
-// give the same fields.
+// Binary, not text mode. Text mode ends the data at the first Ctrl-Z byte, so
+// a stray 0x1A inside a record silently drops every record behind it; and the
+// end test compares the stream position with the byte length measured at
+// open, which in text mode rests on the runtime's ftell undoing its CR LF
+// translation, something it does not promise for files whose lines end in LF
+// alone. The field reader takes CR LF, LF and CR alike as line ends, so binary
+// reads give the same fields as text mode on every other file.
 constexpr const char* kReopenMode = "rb";
 
 FILE* fileOf(intptr_t handle) {
