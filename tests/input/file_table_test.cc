@@ -1,0 +1,320 @@
+#include "input/file_table.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+#include <memory>
+#include <string>
+
+#include "temp_files.h"
+
+namespace kp {
+namespace {
+
+using testing::TempDir;
+
+class FileTableTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(dir.ok()); }
+
+  ErrorCode openInput(const std::string& path, FileNumber number) {
+    return files->openFile(path.c_str(), Input, 0, 0, number, 0);
+  }
+
+  // Drains the file through readBytes one byte at a time, as the reader does.
+  std::string readAll(FileNumber number) {
+    std::string bytes;
+    unsigned char byte;
+    size_t delivered = 0;
+    while (files->readBytes(files->slotForNumber(number), &byte, 1, &delivered) == Ok &&
+           delivered == 1) {
+      bytes.push_back(static_cast<char>(byte));
+    }
+    return bytes;
+  }
+
+  TempDir dir;
+  std::unique_ptr<FileTable> files = std::make_unique<FileTable>();
+};
+
+TEST_F(FileTableTest, NumbersAreHandedOutLowestFirstAndFailedOpensLeaveThemFree) {
+  const std::string recipe = dir.write("r.txt", "1,a,b\r\n");
+  EXPECT_EQ(files->findFreeFileNumber(), 1);
+  EXPECT_EQ(files->findFreeFileNumber(), 1) << "asking reserves nothing";
+
+  // A missing first recipe leaves number 1 free, so the second open gets it too.
+  EXPECT_EQ(openInput(dir.file("missing.txt"), 1), FileNotFound);
+  EXPECT_EQ(files->lastError(), FileNotFound);
+  EXPECT_EQ(files->slotForNumber(1)->hooks, nullptr);
+  EXPECT_EQ(files->findFreeFileNumber(), 1);
+  EXPECT_EQ(files->atEndOfFile(1), -1);
+  EXPECT_EQ(files->closeFile(1), IllegalCall);
+
+  EXPECT_EQ(openInput(recipe, 1), Ok);
+  EXPECT_EQ(files->lastError(), Ok);
+  EXPECT_EQ(files->findFreeFileNumber(), 2);
+  EXPECT_EQ(files->atEndOfFile(1), 0);
+}
+
+TEST_F(FileTableTest, OpenFillsTheSlotForSequentialInput) {
+  const std::string recipe = dir.write("r.txt", "12345");
+  ASSERT_EQ(openInput(recipe, 7), Ok);
+  const FileSlot& slot = *files->slotForNumber(7);
+  EXPECT_EQ(slot.mode, Input);
+  EXPECT_EQ(slot.recordLength, 128);
+  EXPECT_EQ(slot.encoding, 0);
+  EXPECT_EQ(slot.size, 5);
+  EXPECT_EQ(slot.kind, 4);
+  EXPECT_EQ(slot.access, 3);
+  EXPECT_EQ(slot.column, 0);
+  EXPECT_EQ(slot.lineWidth, 0);
+  EXPECT_EQ(slot.putBackCount, 0);
+  EXPECT_EQ(slot.hooks, &diskFileHooks);
+  EXPECT_NE(slot.stream, nullptr);
+  EXPECT_EQ(slot.redirect, nullptr);
+}
+
+TEST_F(FileTableTest, AllNumbersOpen) {
+  const std::string recipe = dir.write("r.txt", "x");
+  for (FileNumber number = 1; number <= 255; ++number) {
+    ASSERT_EQ(files->findFreeFileNumber(), number);
+    ASSERT_EQ(openInput(recipe, number), Ok) << number;
+  }
+  EXPECT_EQ(files->findFreeFileNumber(), 0);
+  EXPECT_EQ(openInput(recipe, 0), IllegalCall);
+  EXPECT_EQ(files->closeFile(200), Ok);
+  EXPECT_EQ(files->findFreeFileNumber(), 200);
+}
+
+TEST_F(FileTableTest, RefusedOpensChangeNothing) {
+  const std::string recipe = dir.write("r.txt", "abc");
+  ASSERT_EQ(openInput(recipe, 3), Ok);
+  const FileSlot before = *files->slotForNumber(3);
+
+  struct Case {
+    const char* what;
+    int32_t mode;
+    FileNumber number;
+  };
+  const Case cases[] = {
+      {"number 0", Input, 0},     {"number -1", Input, -1},       {"number 256", Input, 256},
+      {"already open", Input, 3}, {"mode 0", PositionedBytes, 4}, {"mode 1", RandomRecords, 4},
+      {"mode 3", Output, 4},      {"mode 4", Append, 4},          {"mode 5", 5, 4},
+      {"negative mode", -1, 4},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(files->openFile(recipe.c_str(), c.mode, 0, 0, c.number, 0), IllegalCall) << c.what;
+    EXPECT_EQ(files->lastError(), IllegalCall) << c.what;
+  }
+  EXPECT_EQ(files->slotForNumber(4)->hooks, nullptr) << "a refused mode leaves the number free";
+  EXPECT_EQ(files->findFreeFileNumber(), 1);
+  const FileSlot& after = *files->slotForNumber(3);
+  EXPECT_EQ(after.stream, before.stream);
+  EXPECT_EQ(after.size, before.size);
+  EXPECT_EQ(readAll(3), "abc") << "the open file keeps working";
+}
+
+TEST_F(FileTableTest, SlotsByNumber) {
+  EXPECT_NE(files->slotForNumber(0), nullptr);
+  EXPECT_NE(files->slotForNumber(-1), nullptr);
+  EXPECT_NE(files->slotForNumber(-1), files->slotForNumber(0));
+  EXPECT_NE(files->slotForNumber(255), nullptr);
+  EXPECT_NE(files->slotForNumber(1), files->slotForNumber(255));
+  for (FileNumber number : {-2, 256, 300, INT32_MIN, INT32_MAX}) {
+    EXPECT_EQ(files->slotForNumber(number), nullptr) << number;
+    EXPECT_EQ(files->atEndOfFile(number), -1) << number;
+    EXPECT_EQ(files->closeFile(number), IllegalCall) << number;
+  }
+  EXPECT_EQ(files->atEndOfFile(9), -1) << "a free number is at its end";
+  EXPECT_EQ(files->closeFile(0), IllegalCall);
+}
+
+TEST_F(FileTableTest, EndOfFileComesWithTheLastByteConsumed) {
+  ASSERT_EQ(openInput(dir.write("empty.txt", ""), 1), Ok);
+  EXPECT_EQ(files->atEndOfFile(1), -1) << "an empty file is at its end at once";
+
+  ASSERT_EQ(openInput(dir.write("two.txt", "ab"), 2), Ok);
+  FileSlot* slot = files->slotForNumber(2);
+  unsigned char bytes[4];
+  size_t delivered = 0;
+  EXPECT_EQ(files->atEndOfFile(2), 0);
+  ASSERT_EQ(files->readBytes(slot, bytes, 2, &delivered), Ok);
+  EXPECT_EQ(delivered, 2u);
+  EXPECT_EQ(files->atEndOfFile(2), -1) << "no read past the end is needed";
+
+  // A pending pushed-back byte is still to be read.
+  ASSERT_EQ(files->putBackBytes(slot, bytes + 1, 1), Ok);
+  EXPECT_EQ(files->atEndOfFile(2), 0);
+  ASSERT_EQ(files->readBytes(slot, bytes, 1, &delivered), Ok);
+  EXPECT_EQ(bytes[0], 'b');
+  EXPECT_EQ(files->atEndOfFile(2), -1);
+}
+
+TEST_F(FileTableTest, ReadingPastTheEndKeepsDeliveringNothing) {
+  ASSERT_EQ(openInput(dir.write("r.txt", "xyz"), 1), Ok);
+  FileSlot* slot = files->slotForNumber(1);
+  unsigned char bytes[8];
+  size_t delivered = 0;
+  ASSERT_EQ(files->readBytes(slot, bytes, 8, &delivered), Ok);
+  EXPECT_EQ(delivered, 3u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes), 8), std::string("xyz\0\0\0\0\0", 8))
+      << "the rest is zero-filled";
+  for (int i = 0; i < 1000; ++i) {
+    ASSERT_EQ(files->readBytes(slot, bytes, 1, &delivered), Ok);
+    ASSERT_EQ(delivered, 0u);
+  }
+  EXPECT_EQ(files->atEndOfFile(1), -1);
+}
+
+TEST_F(FileTableTest, PushBackHoldsFourBytesAndRefusesAFifthLosingNothing) {
+  ASSERT_EQ(openInput(dir.write("r.txt", "Z"), 1), Ok);
+  FileSlot* slot = files->slotForNumber(1);
+  const unsigned char first[] = {'c', 'd'};
+  const unsigned char second[] = {'a', 'b'};
+  ASSERT_EQ(files->putBackBytes(slot, first, 2), Ok);
+  ASSERT_EQ(files->putBackBytes(slot, second, 2), Ok);
+  EXPECT_EQ(slot->putBackCount, 4);
+  const unsigned char fifth = 'X';
+  EXPECT_EQ(files->putBackBytes(slot, &fifth, 1), FileIO);
+  EXPECT_EQ(files->lastError(), FileIO);
+  EXPECT_EQ(slot->putBackCount, 4);
+
+  // Pushed-back bytes come first, then the stream, split over two reads.
+  unsigned char bytes[3];
+  size_t delivered = 0;
+  ASSERT_EQ(files->readBytes(slot, bytes, 3, &delivered), Ok);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes), delivered), "abc");
+  EXPECT_EQ(slot->putBackCount, 1);
+  ASSERT_EQ(files->readBytes(slot, bytes, 3, &delivered), Ok);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes), delivered), "dZ");
+}
+
+TEST_F(FileTableTest, ByteServicesRefuseASlotThatIsNotOpen) {
+  unsigned char byte = 'q';
+  size_t delivered = 99;
+  EXPECT_EQ(files->readBytes(nullptr, &byte, 1, &delivered), IllegalCall);
+  EXPECT_EQ(delivered, 0u);
+  EXPECT_EQ(files->readBytes(files->slotForNumber(5), &byte, 1, &delivered), IllegalCall);
+  EXPECT_EQ(files->putBackBytes(files->slotForNumber(5), &byte, 1), IllegalCall);
+  EXPECT_EQ(files->putBackBytes(nullptr, &byte, 1), IllegalCall);
+}
+
+TEST_F(FileTableTest, ClosingFreesTheNumberOnce) {
+  ASSERT_EQ(openInput(dir.write("r.txt", "1"), 1), Ok);
+  EXPECT_EQ(files->closeFile(1), Ok);
+  EXPECT_EQ(files->slotForNumber(1)->hooks, nullptr);
+  EXPECT_EQ(files->slotForNumber(1)->stream, nullptr);
+  EXPECT_EQ(files->closeFile(1), IllegalCall);
+  EXPECT_EQ(files->lastError(), IllegalCall);
+  EXPECT_EQ(files->atEndOfFile(1), -1);
+}
+
+TEST_F(FileTableTest, CloseAllClosesEveryOpenFile) {
+  const std::string recipe = dir.write("r.txt", "1");
+  ASSERT_EQ(openInput(recipe, 1), Ok);
+  ASSERT_EQ(openInput(recipe, 255), Ok);
+  files->closeAllFiles();
+  EXPECT_EQ(files->slotForNumber(1)->hooks, nullptr);
+  EXPECT_EQ(files->slotForNumber(255)->hooks, nullptr);
+  EXPECT_EQ(files->findFreeFileNumber(), 1);
+  files->closeAllFiles();  // nothing opened since: nothing to do
+
+  ASSERT_EQ(openInput(recipe, 2), Ok);
+  files->closeAllFiles();
+  EXPECT_EQ(files->slotForNumber(2)->hooks, nullptr);
+}
+
+TEST_F(FileTableTest, SlashSeparatedPathOpens) {
+  ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0700), 0);
+  dir.write("sub/r.txt", "abc");
+  ASSERT_EQ(openInput(dir.path() + "/sub/./r.txt", 1), Ok);
+  EXPECT_EQ(readAll(1), "abc");
+  EXPECT_EQ(FileStream::directorySeparator(), '/');
+}
+
+TEST_F(FileTableTest, EveryByteIsData) {
+  const std::string bytes(
+      "a\r\nb\x1a"
+      "c\0\xff\xef\xbb\xbf",
+      10);
+  ASSERT_EQ(openInput(dir.write("r.bin", bytes), 1), Ok);
+  EXPECT_EQ(readAll(1), bytes) << "no line-end translation, no Ctrl-Z end";
+}
+
+TEST_F(FileTableTest, LongFileCrossesManyBuffers) {
+  std::string bytes;
+  for (int i = 0; i < 3 * 8192 + 17; ++i) bytes.push_back(static_cast<char>('a' + i % 26));
+  ASSERT_EQ(openInput(dir.write("long.txt", bytes), 1), Ok);
+  EXPECT_EQ(files->slotForNumber(1)->size, static_cast<int64_t>(bytes.size()));
+  EXPECT_EQ(readAll(1), bytes);
+  EXPECT_EQ(files->atEndOfFile(1), -1);
+}
+
+// Anything but a regular file fails like a missing one, without blocking, and
+// leaves its number free.
+TEST_F(FileTableTest, OnlyRegularFilesOpen) {
+  ASSERT_EQ(mkdir(dir.file("a-directory").c_str(), 0700), 0);
+  ASSERT_EQ(mkfifo(dir.file("a-fifo").c_str(), 0600), 0);
+  struct Case {
+    const char* what;
+    std::string path;
+  };
+  const Case cases[] = {
+      {"directory", dir.file("a-directory")},
+      {"FIFO without a writer", dir.file("a-fifo")},
+      {"character device", "/dev/null"},
+      {"empty path", ""},
+  };
+  for (const Case& c : cases) {
+    // Run the open on its own thread so that a blocking open fails the test
+    // instead of hanging it.
+    auto result = std::async(std::launch::async, [&] { return openInput(c.path, 1); });
+    ASSERT_EQ(result.wait_for(std::chrono::seconds(5)), std::future_status::ready) << c.what;
+    EXPECT_EQ(result.get(), FileNotFound) << c.what;
+    EXPECT_EQ(files->slotForNumber(1)->hooks, nullptr) << c.what;
+    EXPECT_EQ(files->atEndOfFile(1), -1) << c.what;
+  }
+  EXPECT_EQ(files->openFile(nullptr, Input, 0, 0, 1, 0), FileNotFound);
+}
+
+TEST_F(FileTableTest, UnreadableFileFailsAsNotFound) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
+  const std::string path = dir.write("secret.txt", "1,a,b");
+  ASSERT_EQ(chmod(path.c_str(), 0), 0);
+  EXPECT_EQ(openInput(path, 1), FileNotFound);
+  EXPECT_EQ(files->findFreeFileNumber(), 1);
+}
+
+TEST_F(FileTableTest, FileThatShrinksWhileReadStillEnds) {
+  std::string bytes(3 * 8192, 'x');
+  const std::string path = dir.write("shrinks.txt", bytes);
+  ASSERT_EQ(openInput(path, 1), Ok);
+  ASSERT_EQ(files->slotForNumber(1)->size, static_cast<int64_t>(bytes.size()));
+  ASSERT_EQ(truncate(path.c_str(), 100), 0);
+
+  // Bounded, so that a fault shows as a failure rather than a hang.
+  FileSlot* slot = files->slotForNumber(1);
+  unsigned char byte;
+  size_t delivered = 0;
+  int reads = 0;
+  while (files->atEndOfFile(1) == 0 && reads < 1000000) {
+    files->readBytes(slot, &byte, 1, &delivered);
+    ++reads;
+  }
+  EXPECT_EQ(files->atEndOfFile(1), -1);
+  EXPECT_LE(reads, 101);
+}
+
+TEST_F(FileTableTest, DestructorClosesWhatIsStillOpen) {
+  ASSERT_EQ(openInput(dir.write("r.txt", "1"), 1), Ok);
+  ASSERT_EQ(openInput(dir.write("s.txt", "2"), 2), Ok);
+  files.reset();  // leak checkers would report a stream left behind
+  SUCCEED();
+}
+
+}  // namespace
+}  // namespace kp
