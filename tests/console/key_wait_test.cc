@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -284,6 +286,36 @@ TEST_F(KeyWaitTest, ConcurrentHandlerAndLooksLoseNoCode) {
   }
   EXPECT_EQ(letters, kKeys);
   EXPECT_EQ(closes, kCloses);
+}
+
+// Both threads append at full speed from a common start, many times over, so
+// that an unguarded tail would lose codes.
+TEST(KeyWaitRace, SimultaneousAppendsKeepEveryCode) {
+  constexpr int kPerThread = 255;  // both together stay below the 511 that fit
+  for (int round = 0; round < 1000; ++round) {
+    ScriptedKeySource source;
+    auto keys = std::make_unique<KeyWait>(source);
+    keys->pollKeyEvents();
+    std::atomic<bool> go{false};
+    std::thread closer([&] {
+      while (!go.load()) {
+      }
+      for (int i = 0; i < kPerThread; ++i) source.fireControl(CtrlCloseEvent);
+    });
+    const KeyEvent event;
+    go.store(true);
+    for (int i = 0; i < kPerThread; ++i) keys->appendKey('k', event);
+    closer.join();
+
+    int letters = 0;
+    int closes = 0;
+    for (int code; (code = keys->readKey(true, true)) != kNoKey;) {
+      letters += code == 'k';
+      closes += code == kAltF4Code;
+    }
+    ASSERT_EQ(letters, kPerThread) << "round " << round;
+    ASSERT_EQ(closes, kPerThread) << "round " << round;
+  }
 }
 
 }  // namespace
