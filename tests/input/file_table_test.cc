@@ -1,5 +1,6 @@
 #include "input/file_table.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "temp_files.h"
 
@@ -270,11 +272,21 @@ TEST_F(FileTableTest, OnlyRegularFilesOpen) {
       {"empty path", ""},
   };
   for (const Case& c : cases) {
-    // Run the open on its own thread so that a blocking open fails the test
-    // instead of hanging it.
-    auto result = std::async(std::launch::async, [&] { return openInput(c.path, 1); });
-    ASSERT_EQ(result.wait_for(std::chrono::seconds(5)), std::future_status::ready) << c.what;
-    EXPECT_EQ(result.get(), FileNotFound) << c.what;
+    // The stream's own open runs on a thread of its own first, so that an open
+    // that blocks fails the test instead of hanging it.
+    auto outcome = std::make_shared<std::promise<ErrorCode>>();
+    std::future<ErrorCode> opened = outcome->get_future();
+    std::thread([path = c.path, outcome] {
+      FileStream* stream = nullptr;
+      int64_t size = 0;
+      const ErrorCode code = FileStream::open(path.c_str(), &stream, &size);
+      if (code == Ok) FileStream::close(stream);
+      outcome->set_value(code);
+    }).detach();
+    ASSERT_EQ(opened.wait_for(std::chrono::seconds(5)), std::future_status::ready) << c.what;
+    EXPECT_EQ(opened.get(), FileNotFound) << c.what;
+
+    EXPECT_EQ(openInput(c.path, 1), FileNotFound) << c.what;
     EXPECT_EQ(files->slotForNumber(1)->hooks, nullptr) << c.what;
     EXPECT_EQ(files->atEndOfFile(1), -1) << c.what;
   }
@@ -307,6 +319,38 @@ TEST_F(FileTableTest, FileThatShrinksWhileReadStillEnds) {
   }
   EXPECT_EQ(files->atEndOfFile(1), -1);
   EXPECT_LE(reads, 101);
+}
+
+// A read that fails counts as the end of the data; otherwise the position
+// never reaches the size and a reader would go on for ever.
+TEST_F(FileTableTest, ReadErrorEndsTheData) {
+  const std::string path = dir.write("r.txt", std::string(100, 'x'));
+  ASSERT_EQ(openInput(path, 1), Ok);
+
+  // Find the stream's descriptor and put a directory behind it: every read
+  // from it then fails (EISDIR).
+  int target = -1;
+  if (DIR* fds = opendir("/proc/self/fd")) {
+    while (dirent* entry = readdir(fds)) {
+      char link[4096];
+      const std::string name = std::string("/proc/self/fd/") + entry->d_name;
+      const ssize_t length = readlink(name.c_str(), link, sizeof link - 1);
+      if (length > 0 && std::string(link, length) == path) target = std::atoi(entry->d_name);
+    }
+    closedir(fds);
+  }
+  if (target < 0) GTEST_SKIP() << "cannot find the stream's descriptor";
+  const int directory = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(directory, 0);
+  ASSERT_EQ(dup2(directory, target), target);
+  close(directory);
+
+  unsigned char byte = 0;
+  size_t delivered = 1;
+  EXPECT_EQ(files->atEndOfFile(1), 0);
+  EXPECT_EQ(files->readBytes(files->slotForNumber(1), &byte, 1, &delivered), Ok);
+  EXPECT_EQ(delivered, 0u);
+  EXPECT_EQ(files->atEndOfFile(1), -1);
 }
 
 TEST_F(FileTableTest, DestructorClosesWhatIsStillOpen) {
