@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "console/template_number.h"
 #include "console/text_printer.h"
 #include "input/file_table.h"
 
@@ -11,9 +12,9 @@ namespace kp {
 
 // What an item does after its field.
 enum ItemFlags : uint32_t {
-  ItemLineEnd = 1u,         // numeric items; text items only together with LastItem
-  ItemZone = 2u,            // numeric items only
-  LastItem = 0x80000000u,   // the statement's last item: release the template
+  ItemLineEnd = 1u,        // numeric items; text items only together with LastItem
+  ItemZone = 2u,           // numeric items only
+  LastItem = 0x80000000u,  // the statement's last item: release the template
 };
 
 // The statement in progress.
@@ -42,16 +43,35 @@ class TemplatePrinter {
   ErrorCode printTemplateUnsigned(FileNumber number, uint64_t value, uint32_t flags);
   ErrorCode printTemplateDouble(FileNumber number, double value, uint32_t flags);
   ErrorCode printTemplateSingle(FileNumber number, float value, uint32_t flags);
-  ErrorCode printTemplateText(FileNumber number, const char* text, size_t length,
-                              uint32_t flags);
+  ErrorCode printTemplateText(FileNumber number, const char* text, size_t length, uint32_t flags);
   ErrorCode printTemplateWideText(FileNumber number, const char16_t* text, uint32_t flags);
 
   const TemplateState& state() const { return state_; }
 
  private:
+  bool hasTemplate() const { return state_.active; }
+  const char* readPointer() const { return state_.templateCopy.data() + state_.readPosition; }
+  void consume(size_t count);
+  void release();
+  ErrorCode done();
+
+  void emitLiteral(FileNumber number);
+  void startItem(FileNumber number);
+  void finishNumericItem(FileNumber number, uint32_t flags);
+  void finishTextItem(FileNumber number, uint32_t flags);
+  void printNumber(FileNumber number, const DecimalValue& value, uint32_t flags);
+  // Reads the text field at readPosition; returns its width in columns, or
+  // -1 when the item prints nothing. '&' gives the text's own length.
+  int64_t readTextField(size_t textLength);
+  // Prints `width` columns of text, cut or filled, in pieces of the working
+  // buffer's size. `at` yields the byte of column i < length.
+  template <typename At>
+  void printTextColumns(FileNumber number, size_t length, size_t width, At at);
+
   TextPrinter& out_;
   FileTable* errorCell_;
   TemplateState state_;
+  char work_[kFieldBufferSize];  // numeric fields, text fields and literal runs
 };
 
 }  // namespace kp

@@ -1,0 +1,482 @@
+#include "console/template_number.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace kp {
+namespace {
+
+// Enough digits that to_chars never rounds: a double's exact decimal
+// expansion has at most 767 significant digits.
+constexpr int kExactPrecision = 780;
+
+int byteAt(const char* bytes, size_t length, size_t index) {
+  return index < length ? static_cast<unsigned char>(bytes[index]) : -1;
+}
+
+// Digits of a magnitude, trailing zeros moved into the power.
+DecimalValue fromMagnitude(uint64_t magnitude, bool negative) {
+  DecimalValue value;
+  value.negative = negative;
+  if (magnitude == 0) return value;
+  char reversed[20];
+  int count = 0;
+  while (magnitude != 0) {
+    reversed[count++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  }
+  int skipped = 0;
+  while (reversed[skipped] == '0') ++skipped;
+  value.count = static_cast<int8_t>(count - skipped);
+  value.power = skipped;
+  for (int i = 0; i < value.count; ++i) value.digits[i] = reversed[count - 1 - i];
+  return value;
+}
+
+void stripTrailingZeros(DecimalValue& value) {
+  while (value.count > 1 && value.digits[value.count - 1] == '0') {
+    --value.count;
+    ++value.power;
+  }
+}
+
+DecimalValue fromFinite(double magnitude, bool negative, int significant) {
+  DecimalValue value;
+  value.negative = negative;
+  value.freeFormDigits = static_cast<int8_t>(significant);
+  if (magnitude == 0) return value;
+
+  // The exact expansion "d.ddd...e+x": keep `significant` digits and let the
+  // next one decide, so that a true half goes up.
+  char text[kExactPrecision + 16];
+  std::to_chars_result result = std::to_chars(text, text + sizeof text, magnitude,
+                                              std::chars_format::scientific, kExactPrecision);
+  const char* exponentMark = static_cast<const char*>(std::memchr(text, 'e', result.ptr - text));
+  int exponent = 0;
+  std::from_chars(exponentMark + 1 + (exponentMark[1] == '+'), result.ptr, exponent);
+
+  char all[21];
+  all[0] = text[0];
+  for (int i = 1; i <= significant; ++i) all[i] = text[i + 1];  // skip the point
+  value.count = static_cast<int8_t>(significant);
+  value.power = exponent - (significant - 1);
+  std::memcpy(value.digits, all, significant);
+  if (all[significant] >= '5') {
+    int i = significant - 1;
+    while (i >= 0 && value.digits[i] == '9') value.digits[i--] = '0';
+    if (i < 0) {
+      value.digits[0] = '1';
+      value.count = 1;
+      value.power = exponent + 1;
+    } else {
+      ++value.digits[i];
+    }
+  }
+  stripTrailingZeros(value);
+  return value;
+}
+
+// Writes a field right to left from the end of a buffer. Bytes that would
+// fall before the buffer's start are dropped rather than written.
+class FieldBuilder {
+ public:
+  FieldBuilder(char* buffer, size_t capacity)
+      : begin_(buffer), position_(buffer + capacity), end_(buffer + capacity) {}
+
+  void put(char c) {
+    if (position_ > begin_) *--position_ = c;
+  }
+  void fill(char c, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) put(c);
+  }
+  void putText(const char* text) {
+    for (size_t i = std::strlen(text); i > 0; --i) put(text[i - 1]);
+  }
+  // The exponent's digits, at least minDigits of them.
+  void putNumber(int32_t number, int32_t minDigits) {
+    int32_t written = 0;
+    do {
+      put(static_cast<char>('0' + number % 10));
+      number /= 10;
+      ++written;
+    } while (number != 0 || written < minDigits);
+  }
+  int32_t size() const { return static_cast<int32_t>(end_ - position_); }
+  const char* data() const { return position_; }
+
+ private:
+  char* begin_;
+  char* position_;
+  char* end_;
+};
+
+// Fills to the field's width or marks what does not fit.
+void finishField(FieldBuilder& out, const NumericField& field) {
+  int32_t used = out.size();
+  if (used <= field.width) {
+    out.fill(field.starFill ? '*' : ' ', field.width - used);
+    if (field.percentAlways) out.put('%');
+  } else {
+    out.put('%');
+  }
+}
+
+const char* specialText(const DecimalValue& value) {
+  switch (value.kind) {
+    case DecimalValue::Kind::Infinity:
+      return value.negative ? "-1.#INF" : "1.#INF";
+    case DecimalValue::Kind::Indefinite:
+      return "-1.#IND";
+    default:
+      return "1.#NAN";
+  }
+}
+
+void formatFree(FieldBuilder& out, const DecimalValue& value) {
+  if (value.kind != DecimalValue::Kind::Finite) {
+    out.putText(specialText(value));
+    return;
+  }
+  const int32_t top = value.top();
+  const bool exponentForm =
+      value.freeFormDigits != 0 && !value.isZero() && (top >= value.freeFormDigits || top < -3);
+  if (exponentForm) {
+    out.putNumber(top < 0 ? -top : top, 1);
+    out.put(top < 0 ? '-' : '+');
+    out.put('E');
+    for (int i = value.count - 1; i >= 1; --i) out.put(value.digits[i]);
+    out.put('.');
+    out.put(value.digits[0]);
+  } else {
+    for (int32_t p = value.power; p < 0; ++p) out.put(value.digitAt(p));
+    if (value.power < 0) out.put('.');
+    for (int32_t p = 0; p <= (top > 0 ? top : 0); ++p) out.put(value.digitAt(p));
+  }
+  if (value.negative && !value.isZero()) out.put('-');
+}
+
+// The mantissa's digits from 10^top downward: `whole` before the point,
+// `decimals` after it.
+void putMantissa(FieldBuilder& out, const DecimalValue& value, int32_t top, int32_t whole,
+                 int32_t decimals, bool point) {
+  for (int32_t j = whole + decimals - 1; j >= whole; --j) out.put(value.digitAt(top - j));
+  if (point) out.put('.');
+  for (int32_t j = whole - 1; j >= 0; --j) out.put(value.digitAt(top - j));
+}
+
+void putTrailingSign(FieldBuilder& out, const NumericField& field, bool negative) {
+  if (field.trailingSign == '+') out.put(negative ? '-' : '+');
+  if (field.trailingSign == '-') out.put(negative ? '-' : ' ');
+}
+
+// A number too wide for its field even with the '%' mark: a mantissa of one
+// digit less than the field's positions and a power of ten.
+void formatOverflow(FieldBuilder& out, const NumericField& field, const DecimalValue& value) {
+  const int32_t positions = field.digitPositions;
+  const int32_t whole = positions >= 2 ? positions - 1 : 1;
+  const DecimalValue rounded = value.roundedAt(value.top() - (whole + field.decimals) + 1);
+  const int32_t top = rounded.top();
+  const int32_t exponent = top - (whole - 1);
+  const bool negative = value.negative;
+
+  putTrailingSign(out, field, negative);
+  const int32_t magnitude = exponent < 0 ? -exponent : exponent;
+  out.putNumber(magnitude, 1);
+  if (magnitude > 9) out.put('%');
+  out.put(exponent < 0 ? '-' : '+');
+  out.put('E');
+  putMantissa(out, rounded, top, whole, field.decimals, field.point);
+  if (field.dollar) out.put('$');
+  if (field.leadingPlus) {
+    out.put(negative ? '-' : '+');
+  } else if (field.trailingSign != 0) {
+    if (positions >= 2) out.put(' ');
+  } else if (negative) {
+    out.put('-');
+  } else if (positions >= 2) {
+    out.put(' ');
+  }
+  out.put('%');
+}
+
+void formatExponent(FieldBuilder& out, const NumericField& field, const DecimalValue& value) {
+  const bool signInside = !field.leadingPlus && field.trailingSign == 0;
+  int32_t whole = field.digitPositions - (signInside ? 1 : 0);
+  if (whole < 0) whole = 0;
+  if (whole == 0 && field.decimals == 0) whole = 1;
+
+  DecimalValue rounded;
+  int32_t top = 0;
+  int32_t exponent = 0;
+  int32_t wholeShown = whole;
+  if (value.isZero()) {
+    wholeShown = whole > 0 ? 1 : 0;
+    top = wholeShown - 1;
+  } else {
+    rounded = value.roundedAt(value.top() - (whole + field.decimals) + 1);
+    top = rounded.top();
+    exponent = top - (whole - 1);
+  }
+  const bool negative = value.negative && !rounded.isZero();
+
+  putTrailingSign(out, field, negative);
+  out.putNumber(exponent < 0 ? -exponent : exponent, field.exponentDigits);
+  out.put(exponent < 0 ? '-' : '+');
+  out.put('E');
+  putMantissa(out, rounded, top, wholeShown, field.decimals, field.point);
+  if (field.dollar) out.put('$');
+  if (field.leadingPlus) {
+    out.put(negative ? '-' : '+');
+  } else if (signInside && negative) {
+    out.put('-');
+  }
+  finishField(out, field);
+}
+
+void formatFixed(FieldBuilder& out, const NumericField& field, const DecimalValue& value) {
+  const int32_t decimals = field.decimals;
+  const DecimalValue rounded = value.roundedAt(-decimals);
+  const bool negative = value.negative && !rounded.isZero();
+  const int32_t top = rounded.top();
+  const bool wholeIsZero = rounded.isZero() || top < 0;
+  int32_t wholeDigits = wholeIsZero ? 1 : top + 1;
+  const int32_t commas = field.comma ? (wholeDigits - 1) / 3 : 0;
+  const bool leadSign = field.trailingSign == 0 && (field.leadingPlus || negative);
+  int32_t length = (leadSign ? 1 : 0) + (field.dollar ? 1 : 0) + wholeDigits + commas +
+                   (field.point ? 1 + decimals : 0) + (field.trailingSign != 0 ? 1 : 0);
+  // A zero before the point gives way when the field has no room for it.
+  if (wholeIsZero && field.point && length > field.width) {
+    wholeDigits = 0;
+    --length;
+  }
+  if (length > field.width + 3) {
+    formatOverflow(out, field, value);
+    return;
+  }
+
+  putTrailingSign(out, field, negative);
+  if (field.point) {
+    for (int32_t p = -decimals; p < 0; ++p) out.put(rounded.digitAt(p));
+    out.put('.');
+  }
+  for (int32_t p = 0; p < wholeDigits; ++p) {
+    if (commas != 0 && p != 0 && p % 3 == 0) out.put(',');
+    out.put(rounded.digitAt(p));
+  }
+  if (field.dollar) out.put('$');
+  if (leadSign) out.put(negative ? '-' : '+');
+  finishField(out, field);
+}
+
+}  // namespace
+
+DecimalValue DecimalValue::roundedAt(int32_t p) const {
+  if (kind != Kind::Finite || p <= power) return *this;
+  DecimalValue result;
+  result.negative = negative;
+  result.freeFormDigits = freeFormDigits;
+  const int32_t cut = p - power;
+  if (cut > count) return result;
+  if (cut == count) {
+    if (digits[0] >= '5') {
+      result.digits[0] = '1';
+      result.power = p;
+    }
+    return result;
+  }
+  const int32_t keep = count - cut;
+  std::memcpy(result.digits, digits, keep);
+  result.count = static_cast<int8_t>(keep);
+  result.power = p;
+  if (digits[keep] >= '5') {
+    int32_t i = keep - 1;
+    while (i >= 0 && result.digits[i] == '9') result.digits[i--] = '0';
+    if (i < 0) {
+      result.digits[0] = '1';
+      result.count = 1;
+      result.power = p + keep;
+    } else {
+      ++result.digits[i];
+    }
+  }
+  stripTrailingZeros(result);
+  return result;
+}
+
+DecimalValue decimalFromSigned(int64_t value) {
+  // The magnitude is taken in unsigned arithmetic, so the most negative value
+  // needs no special case.
+  uint64_t magnitude = static_cast<uint64_t>(value);
+  if (value < 0) magnitude = 0 - magnitude;
+  return fromMagnitude(magnitude, value < 0);
+}
+
+DecimalValue decimalFromUnsigned(uint64_t value) {
+  return fromMagnitude(value, false);
+}
+
+DecimalValue decimalFromDouble(double value) {
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  DecimalValue result;
+  result.negative = (bits >> 63) != 0;
+  result.freeFormDigits = 16;
+  if (std::isinf(value)) {
+    result.kind = DecimalValue::Kind::Infinity;
+  } else if (std::isnan(value)) {
+    result.kind = bits == 0xFFF8000000000000ull ? DecimalValue::Kind::Indefinite
+                                                : DecimalValue::Kind::NotANumber;
+  } else {
+    result = fromFinite(std::fabs(value), result.negative, 16);
+  }
+  return result;
+}
+
+DecimalValue decimalFromSingle(float value) {
+  uint32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  DecimalValue result;
+  result.negative = (bits >> 31) != 0;
+  result.freeFormDigits = 7;
+  if (std::isinf(value)) {
+    result.kind = DecimalValue::Kind::Infinity;
+  } else if (std::isnan(value)) {
+    result.kind =
+        bits == 0xFFC00000u ? DecimalValue::Kind::Indefinite : DecimalValue::Kind::NotANumber;
+  } else {
+    result = fromFinite(std::fabs(static_cast<double>(value)), result.negative, 7);
+  }
+  return result;
+}
+
+bool startsTemplateField(const char* bytes, size_t length) {
+  const int c = byteAt(bytes, length, 0);
+  const int next = byteAt(bytes, length, 1);
+  switch (c) {
+    case '#':
+    case '!':
+    case '&':
+    case '\\':
+      return true;
+    case '$':
+      return next == '$';
+    case '*':
+      return next == '*';
+    case '.':
+      return next == '#';
+    case '+': {
+      const int after = byteAt(bytes, length, 2);
+      return next == '#' || (next == '$' && after == '$') || (next == '*' && after == '*') ||
+             (next == '.' && after == '#');
+    }
+    default:
+      return false;
+  }
+}
+
+size_t readNumericField(const char* bytes, size_t length, NumericField& field) {
+  field = NumericField();
+  auto at = [&](size_t i) { return byteAt(bytes, length, i); };
+  if (at(0) == '&') {
+    field.freeForm = true;
+    return 1;
+  }
+  size_t i = 0;
+  if (at(0) == '+' && startsTemplateField(bytes, length)) {
+    field.leadingPlus = true;
+    i = 1;
+  }
+  int32_t hashes = 0;
+  int32_t commas = 0;
+  int32_t prefix = 0;  // characters of "**", "**$" and "$$"
+  if (at(i) == '*' && at(i + 1) == '*') {
+    field.starFill = true;
+    prefix = 2;
+    i += 2;
+    if (at(i) == '$') {
+      field.dollar = true;
+      prefix = 3;
+      ++i;
+    }
+  } else if (at(i) == '$' && at(i + 1) == '$') {
+    field.dollar = true;
+    prefix = 2;
+    i += 2;
+  }
+  for (;;) {
+    if (at(i) == '#') {
+      ++hashes;
+      ++i;
+    } else if (at(i) == ',' && at(i + 1) == '#' && (hashes != 0 || prefix != 0)) {
+      ++commas;
+      ++i;
+    } else {
+      break;
+    }
+  }
+  if (at(i) == '.' && at(i + 1) == '#') {
+    field.point = true;
+    ++i;
+    while (at(i) == '#') {
+      ++field.decimals;
+      ++i;
+    }
+  }
+  if (hashes == 0 && prefix == 0 && !field.point) return 0;  // not a numeric field
+
+  int32_t carets = 0;
+  while (carets < 5 && at(i + carets) == '^') ++carets;
+  if (carets >= 3) {
+    field.exponentDigits = carets - 2;
+    i += carets;
+  } else {
+    carets = 0;  // one or two are literal text after the field
+  }
+  if (!field.leadingPlus && (at(i) == '+' || at(i) == '-')) {
+    field.trailingSign = static_cast<char>(at(i));
+    ++i;
+  }
+
+  // Over-long fields: decimal places go first, then the point, then integer
+  // positions beyond the limit.
+  int32_t excess = (field.leadingPlus ? 1 : 0) + prefix + hashes + commas +
+                   (field.point ? 1 + field.decimals : 0) - kMaxFieldPositions;
+  if (excess > 0) {
+    const int32_t dropped = excess < field.decimals ? excess : field.decimals;
+    field.decimals -= dropped;
+    excess -= dropped;
+    if (excess > 0 && field.point) {
+      field.point = false;
+      --excess;
+    }
+    const int32_t fewerHashes = excess < hashes ? excess : hashes;
+    hashes -= fewerHashes;
+    excess -= fewerHashes;
+    commas -= excess < commas ? excess : commas;
+  }
+  field.comma = commas != 0;
+  field.digitPositions = hashes + (field.starFill ? 2 : 0) + (prefix == 2 && field.dollar ? 1 : 0);
+  field.width = (field.leadingPlus ? 1 : 0) + prefix + hashes + commas +
+                (field.point ? 1 + field.decimals : 0) + carets + (field.trailingSign != 0 ? 1 : 0);
+  return i;
+}
+
+const char* formatNumber(const NumericField& field, const DecimalValue& value, char* buffer,
+                         size_t* length) {
+  FieldBuilder out(buffer, kFieldBufferSize);
+  if (field.freeForm) {
+    formatFree(out, value);
+  } else if (value.kind != DecimalValue::Kind::Finite) {
+    out.putText(specialText(value));
+    finishField(out, field);
+  } else if (field.exponentDigits != 0) {
+    formatExponent(out, field, value);
+  } else {
+    formatFixed(out, field, value);
+  }
+  *length = static_cast<size_t>(out.size());
+  return out.data();
+}
+
+}  // namespace kp
