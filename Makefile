@@ -30,3 +30,21 @@ $(WIN32_BUILD)/build.ninja:
 
 windows: $(WIN32_BUILD)/build.ninja
 	cmake --build $(WIN32_BUILD)
+
+# Optimised build and the benchmark table: the program against the awk
+# script and `cat`, then the microbenchmarks of the hot paths.
+BENCH_BUILD ?= build-bench
+
+.PHONY: bench fuzz
+
+bench:
+	cmake -S bench -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BENCH_BUILD)
+	bench/run_bench.sh $(BENCH_BUILD)
+	$(BENCH_BUILD)/kp_micro_bench
+
+# Every libFuzzer target, FUZZ_SECONDS seconds each.
+FUZZ_SECONDS ?= 60
+
+fuzz:
+	FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run.sh
