@@ -1,0 +1,30 @@
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace kp::platform {
+
+bool executablePath(std::string* path) {
+  // The link's length is not known in advance: grow until it fits.
+  std::vector<char> buffer(256);
+  for (;;) {
+    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n < 0) return false;
+    if (static_cast<size_t>(n) < buffer.size()) {
+      path->assign(buffer.data(), static_cast<size_t>(n));
+      return true;
+    }
+    if (buffer.size() >= (1u << 20)) return false;
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+void setFloatingPointPrecision() {
+  // Doubles are computed in SSE registers on x86-64 (and natively elsewhere),
+  // always in 53-bit precision with rounding to nearest: nothing to set.
+}
+
+}  // namespace kp::platform

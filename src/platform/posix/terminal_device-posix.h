@@ -1,0 +1,113 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "console/console_device.h"
+#include "platform/posix/terminal_modes-posix.h"
+
+namespace kp::posix {
+
+struct TerminalDeviceOptions {
+  const char* term = nullptr;  // the TERM value; unset or "dumb" means raw output
+  // The terminal decodes UTF-8. Otherwise bytes 0x80-0x9F, which an 8-bit
+  // terminal takes as controls, are shown as '?'.
+  bool utf8 = true;
+  TerminalModes* modes = nullptr;   // keyboard modes switched at start-up
+  InputBacklog* backlog = nullptr;  // typing read while waiting for the cursor report
+  int cursorReplyTimeoutMs = 100;
+};
+
+// SGR parameters of a console attribute: foreground 7 and background 0 are
+// the terminal's defaults (39, 49); other indices are the ANSI colour with
+// red and blue swapped, 30-37/40-47, or 90-97/100-107 when intense.
+int foregroundSgr(int index);
+int backgroundSgr(int index);
+
+// The console device on a POSIX terminal. Standard output that is not a
+// terminal (or a terminal without a usable TERM) gets the raw path: bytes
+// buffered in user space and written in large blocks. A terminal gets cells
+// drawn with cursor addressing and colour sequences, gathered per console
+// write and sent at its end.
+class TerminalDevice : public ConsoleDevice {
+ public:
+  static constexpr size_t kBufferSize = 256 * 1024;
+
+  TerminalDevice(int inFd, int outFd, const TerminalDeviceOptions& options);
+
+  void startUp() override;
+  bool writeRaw(const char* bytes, size_t count, size_t* written) override;
+  bool getScreenBufferInfo(ScreenBufferInfo* info) override;
+  bool setTextAttribute(uint16_t attribute) override;
+  bool writeCells(CellPosition at, const char* bytes, int count, uint16_t attribute) override;
+  bool scrollRect(CellRect source, CellPosition destination, char fillChar,
+                  uint16_t fillAttribute) override;
+  bool fillCells(CellPosition at, int count, char ch, uint16_t attribute) override;
+  bool setCursorPosition(CellPosition position) override;
+  bool setWindowInfo(CellRect window) override;
+  void beep(int frequencyHz, int durationMs) override;
+  void endOfWrite() override;
+  void flushOutput() override;
+
+  // Exit: sends what is buffered, leaves the terminal's colours at their
+  // defaults and puts the keyboard modes back.
+  void finish();
+  static void finishAtExit(void* device) { static_cast<TerminalDevice*>(device)->finish(); }
+
+  // For fatal signals: default colours on the terminal. Async-signal-safe.
+  void resetColoursFromSignal();
+  // The terminal was resized (SIGWINCH). Async-signal-safe.
+  void markSizeStale() { sizeStale_.store(true, std::memory_order_relaxed); }
+
+  bool cellOutput() const { return cells_; }
+  // What reached write(2): calls and bytes.
+  size_t writeCalls() const { return writeCalls_; }
+  size_t bytesWritten() const { return bytesWritten_; }
+
+ private:
+  bool writeAll(const char* bytes, size_t count);
+  bool flushBuffer();
+  bool append(const char* bytes, size_t count);
+  void reserve(size_t count);
+  void put(char c) { buffer_[used_++] = c; }
+  void putNumber(int value);
+
+  void ensureReady();
+  void refreshSize();
+  void queryCursor();
+  bool readCursorReply(int fd, bool keepTyping);
+
+  void moveTo(int x, int y);
+  void useAttribute(uint16_t attribute);
+  void resetAttribute();
+  void emitCells(const char* bytes, int count, char repeated, bool repeat);
+  char shownByte(unsigned char byte);
+
+  int inFd_;
+  int outFd_;
+  TerminalDeviceOptions options_;
+  bool cells_;           // drawing cells on a terminal (else the raw path)
+  bool rawToTty_;        // raw path, but onto a terminal: controls are neutralised
+  bool failed_ = false;  // a write failed: everything later is dropped
+
+  std::unique_ptr<char[]> buffer_;
+  size_t used_ = 0;
+  size_t writeCalls_ = 0;
+  size_t bytesWritten_ = 0;
+
+  std::atomic<bool> sizeStale_{true};
+  int columns_ = 80;
+  int rows_ = 24;
+  bool cursorKnown_ = false;
+  CellPosition cursor_;  // the console's cursor
+  int physicalX_ = 0;    // where the terminal's cursor is, when known
+  int physicalY_ = 0;
+  bool physicalKnown_ = false;
+  uint16_t attribute_ = 7;       // current attribute for the writer
+  int terminalAttribute_ = 7;    // colours in force on the terminal; 7 = defaults
+  unsigned char lastShown_ = 0;  // previous cell byte sent, for UTF-8 C1 forms
+};
+
+}  // namespace kp::posix

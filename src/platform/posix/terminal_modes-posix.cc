@@ -1,0 +1,63 @@
+#include "platform/posix/terminal_modes-posix.h"
+
+#include <unistd.h>
+
+#include <cstring>
+
+namespace kp::posix {
+
+namespace {
+
+bool inForeground(int fd) {
+  const pid_t group = tcgetpgrp(fd);
+  return group != -1 && group == getpgrp();
+}
+
+}  // namespace
+
+bool TerminalModes::apply() {
+  if (state_ == kApplied) return true;
+  if (state_ == kRestored || !isatty(fd_) || !inForeground(fd_)) return false;
+  if (state_ == kUntouched) {
+    if (tcgetattr(fd_, &saved_) != 0) return false;
+    changed_ = saved_;
+    // Keys come byte by byte, unechoed; Ctrl+C and Ctrl+\ stay signals.
+    // Enter must arrive as CR, as the console reports it.
+    changed_.c_lflag &= ~(ICANON | ECHO | ECHONL);
+    changed_.c_lflag |= ISIG;
+    changed_.c_iflag &= ~(ICRNL | INLCR | IGNCR);
+    changed_.c_cc[VMIN] = 1;
+    changed_.c_cc[VTIME] = 0;
+  }
+  if (tcsetattr(fd_, TCSANOW, &changed_) != 0) return false;
+  state_ = kApplied;
+  return true;
+}
+
+void TerminalModes::restore(bool forStop) {
+  if (state_ != kApplied) return;
+  state_ = forStop ? kStopped : kRestored;
+  tcsetattr(fd_, TCSANOW, &saved_);
+}
+
+void TerminalModes::reapply() {
+  if (state_ != kStopped || !inForeground(fd_)) return;
+  if (tcsetattr(fd_, TCSANOW, &changed_) == 0) state_ = kApplied;
+}
+
+void InputBacklog::push(const unsigned char* bytes, size_t count) {
+  const size_t room = kCapacity - count_;
+  if (count > room) count = room;
+  std::memcpy(bytes_ + count_, bytes, count);
+  count_ += count;
+}
+
+size_t InputBacklog::take(unsigned char* destination, size_t capacity) {
+  const size_t n = capacity < count_ ? capacity : count_;
+  std::memcpy(destination, bytes_, n);
+  std::memmove(bytes_, bytes_ + n, count_ - n);
+  count_ -= n;
+  return n;
+}
+
+}  // namespace kp::posix
