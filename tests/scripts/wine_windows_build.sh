@@ -1,0 +1,345 @@
+#!/usr/bin/env bash
+# The Windows build run under Wine: the redirected run byte for byte, recipe
+# files with every kind of line end, the console screen and its colours in
+# tmux, and a key press ending the wait with status 0.
+# Usage: wine_windows_build.sh <native kochbuchpruefer> <source dir>
+# Exits 77 (skipped) when the cross compiler or Wine is missing.
+set -u
+
+native=${1:?native program path}
+src=${2:?source directory}
+
+if ! command -v i686-w64-mingw32-g++ >/dev/null 2>&1; then
+  echo "skipped: i686-w64-mingw32-g++ (mingw-w64 cross compiler) not installed"
+  exit 77
+fi
+if ! command -v wine >/dev/null 2>&1; then
+  echo "skipped: wine not installed"
+  exit 77
+fi
+export WINEDEBUG=-all
+
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+pass() { echo "ok:   $*"; }
+
+work=$(mktemp -d)
+tmux_socket="wine$$"
+cleanup() {
+  tmux -L "$tmux_socket" kill-server >/dev/null 2>&1
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# --- The cross build, made or brought up to date here ----------------------
+build="$src/build-win32"
+mkdir -p "$build"
+(
+  # Two runs at once must not build into the same directory together.
+  flock 9
+  if [ ! -f "$build/build.ninja" ]; then
+    cmake -S "$src" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-i686.cmake" \
+      -DCMAKE_BUILD_TYPE=Release >"$work/configure.log" 2>&1 || exit 1
+  fi
+  cmake --build "$build" >"$work/build.log" 2>&1
+) 9>"$build/.wine-test.lock"
+if [ $? -ne 0 ]; then
+  cat "$work/configure.log" "$work/build.log" 2>/dev/null | tail -30
+  echo "FAIL: the Windows build did not build"
+  exit 1
+fi
+exe="$build/kochbuchpruefer.exe"
+
+# --- Expected output ---------------------------------------------------------
+line() { printf '%s\r\n' "$1"; }
+heading() {
+  line ""
+  line " --> KOCHBUCHPRUEFER <--"
+  line ""
+  line "  Z#   Rezept 1                            Rezept 2"
+  line " -----------------------------------------------------------------------------"
+}
+# row <row> <number1> <short1> <long1> <number2> <short2> <long2>
+row() { printf '  %2d   %4d %-2s %-26s  %4d %-2s %-26s\r\n' "$@"; }
+unequal_note() {
+  line ""
+  line ""
+  line " Fehler! Die Dateien sind nicht gleich lang!"
+  line " Kann nur bis zum Ende der kuerzeren lesen."
+}
+end_note() {
+  line ""
+  line ""
+  line " Ende der Rezeptdateien erreicht."
+  line " Die Abweichungen im 2. Rezept wurden, sofern vorhanden, rot hervorgehoben."
+}
+prompt() {
+  line ""
+  line ""
+  line " -> Beliebige Taste zum Beenden druecken."
+}
+worked_output() {
+  heading
+  row 1 250 g Mehl 250 kg Mehl
+  row 2 3 EL Zucker 3 EL Rohrzucker
+  row 3 1 Pr Salz 1 Pr Salz
+  unequal_note
+  prompt
+}
+
+# The worked example's recipes with their lines ended by $1.
+worked_recipe1() { printf "250,g,Mehl$1"'3,EL,Zucker'"$1"'1,Pr,Salz'"$1"; }
+worked_recipe2() { printf "250,kg,Mehl$1"'3,EL,Rohrzucker'"$1"'1,Pr,Salz'"$1"'2,St,Eier'"$1"; }
+
+# A fresh directory holding the program; recipes are written into it after.
+new_case() {
+  local dir="$work/$1"
+  mkdir -p "$dir"
+  cp "$exe" "$dir/"
+  echo "$dir"
+}
+
+# run_redirected <dir> <stdin file>: output to <dir>/out, status to <dir>/status.
+run_redirected() {
+  (cd / && timeout 60 wine "$1/kochbuchpruefer.exe" <"$2" >"$1/out" 2>"$1/err")
+  echo $? >"$1/status"
+}
+
+# expect_output <name> <dir> <expected file>
+expect_output() {
+  local status
+  status=$(cat "$2/status")
+  if [ "$status" = 124 ]; then
+    fail "$1: did not end by itself"
+  elif [ "$status" != 0 ]; then
+    fail "$1: exit status $status"
+  elif ! cmp -s "$3" "$2/out"; then
+    fail "$1: output differs (expected, then got):"
+    diff <(od -An -c "$3") <(od -An -c "$2/out") | head -20
+  else
+    pass "$1"
+  fi
+}
+
+# --- 1. Redirected runs --------------------------------------------------------
+start=$(date +%s)
+worked_output >"$work/worked.expected"
+
+for ends in 'CRLF:\r\n' 'LF:\n' 'CR:\r'; do
+  name=${ends%%:*}
+  dir=$(new_case "redirected-$name")
+  worked_recipe1 "${ends#*:}" >"$dir/Rezept1.txt"
+  worked_recipe2 "${ends#*:}" >"$dir/Rezept2.txt"
+  run_redirected "$dir" /dev/null
+  expect_output "redirected worked run, $name line ends" "$dir" "$work/worked.expected"
+done
+
+# The recipes the build copies beside the program are the worked example.
+dir=$(new_case copied-examples)
+cp "$build/Rezept1.txt" "$build/Rezept2.txt" "$dir/"
+run_redirected "$dir" /dev/null
+expect_output "the example recipes beside the program" "$dir" "$work/worked.expected"
+
+# A Ctrl-Z byte is data like any other, not the end of the file.
+dir=$(new_case ctrl-z)
+printf '250,g,Mehl\r\n3,EL,Zu\032cker\r\n1,Pr,Salz\r\n' >"$dir/Rezept1.txt"
+printf '250,g,Mehl\r\n3,EL,Zu\032cker\r\n1,Pr,Salz\r\n' >"$dir/Rezept2.txt"
+{
+  heading
+  row 1 250 g Mehl 250 g Mehl
+  row 2 3 EL $'Zu\032cker' 3 EL $'Zu\032cker'
+  row 3 1 Pr Salz 1 Pr Salz
+  end_note
+  prompt
+} >"$dir/expected"
+run_redirected "$dir" /dev/null
+expect_output "a Ctrl-Z byte inside a record" "$dir" "$dir/expected"
+
+# A directory named like recipe 1 is no recipe file: the run goes as when
+# recipe 1 is missing.
+dir=$(new_case missing)
+worked_recipe2 '\r\n' >"$dir/Rezept2.txt"
+run_redirected "$dir" /dev/null
+missing_output="$dir/out"
+dir=$(new_case directory)
+mkdir "$dir/Rezept1.txt"
+worked_recipe2 '\r\n' >"$dir/Rezept2.txt"
+run_redirected "$dir" /dev/null
+if grep -q 'Rezept 2' "$missing_output"; then
+  expect_output "a directory in place of recipe 1" "$dir" "$missing_output"
+else
+  fail "the run with recipe 1 missing printed no table heading"
+fi
+
+# A path longer than 260 characters: the program still finds its recipes.
+long="$work/long"
+for i in 1 2 3 4 5 6 7 8 9 10; do long="$long/ein_verzeichnis_mit_langem_namen_$i"; done
+mkdir -p "$long"
+cp "$exe" "$long/"
+worked_recipe1 '\r\n' >"$long/Rezept1.txt"
+worked_recipe2 '\r\n' >"$long/Rezept2.txt"
+run_redirected "$long" /dev/null
+expect_output "a program path of ${#long} characters" "$long" "$work/worked.expected"
+
+# Standard input from a pipe: a byte is a key press, and the pipe's end ends
+# the wait; a look while the pipe is still empty must not block.
+dir=$(new_case pipe-key)
+worked_recipe1 '\r\n' >"$dir/Rezept1.txt"
+worked_recipe2 '\r\n' >"$dir/Rezept2.txt"
+(cd / && printf 'x' | timeout 60 wine "$dir/kochbuchpruefer.exe" >"$dir/out" 2>"$dir/err")
+echo $? >"$dir/status"
+expect_output "a key byte from a pipe" "$dir" "$work/worked.expected"
+(cd / && sleep 2 | timeout 60 wine "$dir/kochbuchpruefer.exe" >"$dir/out" 2>"$dir/err")
+echo $? >"$dir/status"
+expect_output "the end of an empty pipe" "$dir" "$work/worked.expected"
+
+# Many rows with LF line ends, across several stream buffers: the same bytes
+# as the POSIX build prints.
+if [ -x "$native" ]; then
+  dir=$(new_case many-rows)
+  awk 'BEGIN { for (i = 0; i < 1500; i++) printf "%d,ab,Zeile %d mit etwas mehr Text\n", i, i }' \
+    >"$dir/Rezept1.txt"
+  awk 'BEGIN { for (i = 0; i < 1500; i++) printf "%d,ab,Zeile %d mit etwas mehr Text\n", i, (i % 7 ? i : i + 1) }' \
+    >"$dir/Rezept2.txt"
+  mkdir "$dir/native"
+  cp "$native" "$dir/Rezept1.txt" "$dir/Rezept2.txt" "$dir/native/"
+  timeout 60 "$dir/native/$(basename "$native")" </dev/null >"$dir/expected" 2>/dev/null
+  if [ $? -ne 0 ] || [ ! -s "$dir/expected" ]; then
+    echo "note: the POSIX build did not run; many-rows case left out"
+  else
+    run_redirected "$dir" /dev/null
+    expect_output "1500 rows with LF line ends, as the POSIX build" "$dir" "$dir/expected"
+  fi
+fi
+
+# --- 2. The console, in tmux ---------------------------------------------------
+if ! command -v tmux >/dev/null 2>&1; then
+  echo "note: tmux not installed; console cases left out"
+else
+  # start_console <name> <dir>: runs the program in a 100 x 30 window.
+  start_console() {
+    tmux -L "$tmux_socket" new-session -d -x 100 -y 30 -s "$1" \
+      "cd '$2' && wine ./kochbuchpruefer.exe; echo \$? >'$2/status'; sleep 600"
+  }
+  # wait_for_prompt <session>: until the prompt shows, at most 60 seconds.
+  wait_for_prompt() {
+    local i
+    for i in $(seq 1 120); do
+      if tmux -L "$tmux_socket" capture-pane -p -t "$1" | grep -q 'Beliebige Taste'; then
+        return 0
+      fi
+      sleep 0.5
+    done
+    return 1
+  }
+  wait_for_status() {
+    local i
+    for i in $(seq 1 40); do
+      [ -s "$1/status" ] && return 0
+      sleep 0.5
+    done
+    return 1
+  }
+  # The light red cells of a capture with escapes, as "row:column" lines
+  # (1-based). Wine's console draws colour 12 as SGR 91 and 7 as the default.
+  red_cells() {
+    awk '{
+      rest = $0; column = 0
+      while (length(rest) > 0) {
+        if (substr(rest, 1, 1) == "\033") {
+          if (match(rest, /^\033\[[0-9;]*m/)) {
+            n = split(substr(rest, 3, RLENGTH - 3), p, ";")
+            if (n == 0) red = 0
+            for (i = 1; i <= n; i++) {
+              if (p[i] == 91) red = 1
+              else if (p[i] == "" || p[i] == 0 || p[i] == 39 || (p[i] >= 30 && p[i] <= 37) || (p[i] >= 90 && p[i] <= 97)) red = 0
+            }
+            rest = substr(rest, RLENGTH + 1)
+            continue
+          }
+          rest = substr(rest, 2)
+          continue
+        }
+        column++
+        if (red) print NR ":" column
+        rest = substr(rest, 2)
+      }
+    }'
+  }
+
+  dir=$(new_case console)
+  worked_recipe1 '\r\n' >"$dir/Rezept1.txt"
+  worked_recipe2 '\r\n' >"$dir/Rezept2.txt"
+  start_console worked "$dir"
+  if ! wait_for_prompt worked; then
+    fail "console: the prompt did not appear"
+    tmux -L "$tmux_socket" capture-pane -p -t worked | head -20
+  else
+    tmux -L "$tmux_socket" capture-pane -p -t worked | head -15 | sed 's/ *$//' >"$dir/screen"
+    tr -d '\r' <"$work/worked.expected" | sed 's/ *$//' >"$dir/screen.expected"
+    if cmp -s "$dir/screen.expected" "$dir/screen"; then
+      pass "console: the worked run's screen text"
+    else
+      fail "console: screen text differs"
+      diff "$dir/screen.expected" "$dir/screen"
+    fi
+
+    tmux -L "$tmux_socket" capture-pane -p -e -t worked | head -15 | red_cells >"$dir/red"
+    {
+      for c in 49 50 51; do echo "6:$c"; done          # kg and its space
+      for c in $(seq 52 61); do echo "7:$c"; done      # Rohrzucker (the fill is trimmed)
+      for c in $(seq 1 44); do echo "11:$c"; done      # the unequal-length note
+      for c in $(seq 1 43); do echo "12:$c"; done
+    } >"$dir/red.expected"
+    if cmp -s "$dir/red.expected" "$dir/red"; then
+      pass "console: light red exactly where recipe 2 differs and on the note"
+    else
+      fail "console: colours differ (expected red cells, then got):"
+      diff "$dir/red.expected" "$dir/red" | head -20
+    fi
+
+    tmux -L "$tmux_socket" send-keys -t worked x
+    if ! wait_for_status "$dir"; then
+      fail "console: a key did not end the wait"
+    elif [ "$(cat "$dir/status")" != 0 ]; then
+      fail "console: exit status $(cat "$dir/status") after the key"
+    else
+      pass "console: a key ends the wait with exit status 0"
+    fi
+  fi
+
+  # More rows than the window holds: the window scrolls, and the last 29
+  # lines stand on the screen with the cursor on the row below the prompt.
+  dir=$(new_case console-scroll)
+  awk 'BEGIN { for (i = 0; i < 120; i++) printf "%d,ab,Zeile %d\r\n", i, i }' >"$dir/Rezept1.txt"
+  cp "$dir/Rezept1.txt" "$dir/Rezept2.txt"
+  run_redirected "$dir" /dev/null
+  tr -d '\r' <"$dir/out" | tail -29 | sed 's/ *$//' >"$dir/screen.expected"
+  echo >>"$dir/screen.expected"
+  rm -f "$dir/status"
+  start_console scroll "$dir"
+  if ! wait_for_prompt scroll; then
+    fail "console: the prompt of the long run did not appear"
+  else
+    tmux -L "$tmux_socket" capture-pane -p -t scroll | sed 's/ *$//' >"$dir/screen"
+    if cmp -s "$dir/screen.expected" "$dir/screen"; then
+      pass "console: 120 rows scroll through a 30-row window"
+    else
+      fail "console: screen after scrolling differs"
+      diff "$dir/screen.expected" "$dir/screen" | head -20
+    fi
+    tmux -L "$tmux_socket" send-keys -t scroll Enter
+    wait_for_status "$dir" && [ "$(cat "$dir/status")" = 0 ] ||
+      fail "console: Enter did not end the long run with status 0"
+  fi
+fi
+
+echo "Wine cases took $(($(date +%s) - start)) s"
+if [ "$failures" -ne 0 ]; then
+  echo "$failures case(s) failed"
+  exit 1
+fi
+exit 0
