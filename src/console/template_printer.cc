@@ -46,6 +46,20 @@ ErrorCode TemplatePrinter::endTemplate(FileNumber number) {
   return done();
 }
 
+namespace {
+
+// Bytes that may start a field or escape the next byte; every other byte is
+// literal without looking further.
+struct SpecialBytes {
+  bool special[256] = {};
+  constexpr SpecialBytes() {
+    for (unsigned char c : {'#', '!', '&', '\\', '$', '*', '.', '+', '_'}) special[c] = true;
+  }
+};
+constexpr SpecialBytes kSpecialBytes;
+
+}  // namespace
+
 // Literal text up to the next field start, '_' making the byte after it
 // literal. A run longer than the working buffer goes out in several pieces,
 // so the field behind it still receives the next item.
@@ -55,8 +69,12 @@ void TemplatePrinter::emitLiteral(FileNumber number) {
   while (state_.remaining > 0) {
     const char* at = readPointer();
     const size_t left = static_cast<size_t>(state_.remaining);
-    if (startsTemplateField(at, left)) break;
-    if (at[0] == '_' && left >= 2) {
+    if (!kSpecialBytes.special[static_cast<unsigned char>(at[0])]) {
+      work_[gathered++] = at[0];
+      consume(1);
+    } else if (startsTemplateField(at, left)) {
+      break;
+    } else if (at[0] == '_' && left >= 2) {
       work_[gathered++] = at[1];
       consume(2);
     } else {
@@ -158,17 +176,18 @@ int64_t TemplatePrinter::readTextField(size_t textLength) {
   return -1;
 }
 
-template <typename At>
-void TemplatePrinter::printTextColumns(FileNumber number, size_t length, size_t width, At at) {
-  size_t gathered = 0;
-  for (size_t column = 0; column < width; ++column) {
-    work_[gathered++] = column < length ? at(column) : ' ';
-    if (gathered == sizeof work_) {
-      out_.printText(number, work_, gathered, EndNothing);
-      gathered = 0;
-    }
+template <typename CopyText>
+void TemplatePrinter::printTextColumns(FileNumber number, size_t length, size_t width,
+                                       CopyText copyText) {
+  for (size_t column = 0; column < width;) {
+    const size_t piece = width - column < sizeof work_ ? width - column : sizeof work_;
+    const size_t fromText =
+        column < length ? (length - column < piece ? length - column : piece) : 0;
+    copyText(work_, column, fromText);
+    std::memset(work_ + fromText, ' ', piece - fromText);
+    out_.printText(number, work_, piece, EndNothing);
+    column += piece;
   }
-  if (gathered != 0) out_.printText(number, work_, gathered, EndNothing);
 }
 
 ErrorCode TemplatePrinter::printTemplateText(FileNumber number, const char* text, size_t length,
@@ -178,8 +197,16 @@ ErrorCode TemplatePrinter::printTemplateText(FileNumber number, const char* text
   const int64_t width = readTextField(length);
   if (width > 0) {
     // A NUL byte shows as a space, so that the field keeps its width.
-    printTextColumns(number, length, static_cast<size_t>(width),
-                     [text](size_t i) { return text[i] != '\0' ? text[i] : ' '; });
+    printTextColumns(
+        number, length, static_cast<size_t>(width),
+        [text](char* destination, size_t from, size_t count) {
+          std::memcpy(destination, text + from, count);
+          char* const end = destination + count;
+          for (char* nul = destination;
+               (nul = static_cast<char*>(std::memchr(nul, 0, end - nul))) != nullptr;) {
+            *nul = ' ';
+          }
+        });
   }
   finishTextItem(number, flags);
   return done();
@@ -197,7 +224,12 @@ ErrorCode TemplatePrinter::printTemplateWideText(FileNumber number, const char16
     // One byte a character: the console's 8-bit code page holds the first
     // 256 characters; anything beyond shows as '?'.
     printTextColumns(number, length, static_cast<size_t>(width),
-                     [text](size_t i) { return text[i] < 256 ? static_cast<char>(text[i]) : '?'; });
+                     [text](char* destination, size_t from, size_t count) {
+                       for (size_t i = 0; i < count; ++i) {
+                         const char16_t c = text[from + i];
+                         destination[i] = c < 256 ? static_cast<char>(c) : '?';
+                       }
+                     });
   }
   finishTextItem(number, flags);
   return done();

@@ -63,10 +63,11 @@ class TemplatePrinter {
   // Reads the text field at readPosition; returns its width in columns, or
   // -1 when the item prints nothing. '&' gives the text's own length.
   int64_t readTextField(size_t textLength);
-  // Prints `width` columns of text, cut or filled, in pieces of the working
-  // buffer's size. `at` yields the byte of column i < length.
-  template <typename At>
-  void printTextColumns(FileNumber number, size_t length, size_t width, At at);
+  // Prints `width` columns of a text of `length` characters, cut or filled
+  // with spaces, in pieces of the working buffer's size. copyText(destination,
+  // from, count) puts the text's characters from..from+count as bytes.
+  template <typename CopyText>
+  void printTextColumns(FileNumber number, size_t length, size_t width, CopyText copyText);
 
   TextPrinter& out_;
   FileTable* errorCell_;

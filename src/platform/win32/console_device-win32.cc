@@ -163,7 +163,13 @@ class Win32ConsoleDevice final : public ConsoleDevice {
 }  // namespace
 
 ConsoleDevice& consoleDevice() {
-  static Win32ConsoleDevice device;
+  // The final flush is the first exit action, so it runs after all others.
+  static Win32ConsoleDevice& device = []() -> Win32ConsoleDevice& {
+    static Win32ConsoleDevice created;
+    registerExitAction([](void* self) { static_cast<Win32ConsoleDevice*>(self)->flushOutput(); },
+                       &created);
+    return created;
+  }();
   return device;
 }
 
