@@ -16,6 +16,29 @@ namespace kp::fuzz {
   std::abort();
 }
 
+// Shows two texts that should be equal, escaped, before failing.
+[[noreturn]] inline void failEqual(const std::string& actual, const std::string& expected,
+                                   const char* what, const char* file, int line) {
+  auto show = [](const std::string& text) {
+    std::string shown;
+    for (unsigned char c : text.substr(0, 600)) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, c >= 32 && c < 127 ? "%c" : "\\x%02x", c);
+      shown += escaped;
+    }
+    return shown + (text.size() > 600 ? "..." : "") + " (" + std::to_string(text.size()) +
+           " bytes)";
+  };
+  std::fprintf(stderr, "actual:   %s\nexpected: %s\n", show(actual).c_str(),
+               show(expected).c_str());
+  fail(what, file, line);
+}
+
+#define KP_CHECK_EQ(actual, expected)                                                             \
+  ((actual) == (expected) ? (void)0                                                               \
+                          : ::kp::fuzz::failEqual((actual), (expected), #actual " == " #expected, \
+                                                  __FILE__, __LINE__))
+
 #define KP_CHECK(condition) \
   ((condition) ? (void)0 : ::kp::fuzz::fail(#condition, __FILE__, __LINE__))
 

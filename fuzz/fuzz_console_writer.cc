@@ -17,7 +17,7 @@
 
 namespace {
 
-class CheckingScreen : public kp::MemoryScreen {
+class CheckingScreen : public kp::test::MemoryScreen {
  public:
   using MemoryScreen::MemoryScreen;
   bool strict = true;  // the geometry is still the one of the first write
@@ -130,6 +130,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     KP_CHECK(files.lastError() == kp::Ok);
   }
   console.flush();
-  if (redirected && rawKnown) KP_CHECK(screen.rawOutput() == expectedRaw);
+  if (redirected && rawKnown) KP_CHECK_EQ(screen.rawOutput(), expectedRaw);
   return 0;
 }

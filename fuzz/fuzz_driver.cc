@@ -51,7 +51,7 @@ size_t countRecords(const std::string& path, bool present) {
   return records;
 }
 
-std::string runOnce(const std::string& dir, kp::MemoryScreen& screen) {
+std::string runOnce(const std::string& dir, kp::test::MemoryScreen& screen) {
   kp::test::ScriptedKeySource keys;
   keys.addKeyPress(0, 'A');
   keys.onSleep([](int nowMs) { KP_CHECK(nowMs < 60 * 60 * 1000); });  // the wait must end
@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t rows = records1 < records2 ? records1 : records2;
 
   if (redirected) {
-    kp::MemoryScreen screen;
+    kp::test::MemoryScreen screen;
     screen.setRedirected(true);
     const std::string output = runOnce(scratch.path(), screen);
     const std::string tail = (records1 == records2 ? kEndReachedNote : kUnequalNote) + kPrompt;
@@ -113,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The same run with output that fails part-way still ends, and what got
     // out is the start of the whole.
-    kp::MemoryScreen failing;
+    kp::test::MemoryScreen failing;
     failing.setRedirected(true);
     failing.failRawAfter(shape * output.size() / 256);
     const std::string cut = runOnce(scratch.path(), failing);
@@ -121,11 +121,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else {
     const int width = 42 + (shape & 63);
     const int height = 2 + (first.size() + second.size()) % 40;
-    kp::MemoryScreen screen(width, height, 0);
+    kp::test::MemoryScreen screen(width, height, 0);
     runOnce(scratch.path(), screen);
     const kp::CellPosition cursor = screen.cursor();
     KP_CHECK(cursor.x == 0 && cursor.y >= 1 && cursor.y < screen.height());
-    KP_CHECK(screen.trimmedRow(cursor.y - 1) == kPromptText);
+    KP_CHECK_EQ(screen.trimmedRow(cursor.y - 1), kPromptText);
   }
   return 0;
 }

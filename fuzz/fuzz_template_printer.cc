@@ -72,7 +72,7 @@ void arbitraryStatements(FuzzedDataProvider& input) {
       case 0: {
         const std::string text = input.ConsumeRandomLengthString(3000);
         code = printer.beginTemplate(text.data(), text.size());
-        KP_CHECK(printer.state().templateCopy == text);
+        KP_CHECK_EQ(printer.state().templateCopy, text);
         break;
       }
       case 1:
@@ -147,7 +147,7 @@ void knownLayouts(FuzzedDataProvider& input) {
       }
       printer.beginTemplate(literal.data(), literal.size());
       printer.endTemplate(0);
-      KP_CHECK(out.output == literal);
+      KP_CHECK_EQ(out.output, literal);
       KP_CHECK(!printer.state().active || printer.state().remaining == 0);
       break;
     }
@@ -164,9 +164,9 @@ void knownLayouts(FuzzedDataProvider& input) {
       printer.printTemplateInteger(0, value, kp::LastItem);
       const int k = static_cast<int>(digits.size());
       if (k <= width) {
-        KP_CHECK(out.output == "[" + std::string(width - k, ' ') + digits + "]");
+        KP_CHECK_EQ(out.output, "[" + std::string(width - k, ' ') + digits + "]");
       } else if (k <= width + 3) {
-        KP_CHECK(out.output == "[%" + digits + "]");
+        KP_CHECK_EQ(out.output, "[%" + digits + "]");
       } else {
         KP_CHECK(out.output.size() > 3 && out.output.compare(0, 2, "[%") == 0 &&
                  out.output.find("E+") != std::string::npos && out.output.back() == ']');
@@ -180,9 +180,12 @@ void knownLayouts(FuzzedDataProvider& input) {
       printer.beginTemplate(form.data(), form.size());
       printer.printTemplateText(0, text.data(), text.size(), kp::LastItem | kp::ItemLineEnd);
       const size_t width = spaces + 2;
-      const std::string shown = text.size() >= width ? text.substr(0, width)
-                                                     : text + std::string(width - text.size(), ' ');
-      KP_CHECK(out.output == "<" + shown + ">\r\n");
+      std::string shown = text.size() >= width ? text.substr(0, width)
+                                               : text + std::string(width - text.size(), ' ');
+      // The printer shows a zero byte as a space so that the field keeps its
+      // width on any output; the program's own texts hold none.
+      for (char& c : shown) c = c == '\0' ? ' ' : c;
+      KP_CHECK_EQ(out.output, "<" + shown + ">\r\n");
       break;
     }
   }

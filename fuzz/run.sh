@@ -13,9 +13,8 @@ build="${FUZZ_BUILD:-$repo/build-fuzz}"
 seconds="${FUZZ_SECONDS:-60}"
 
 cmake -S "$repo/fuzz" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null || exit 1
-cmake --build "$build" || exit 1
-
 targets=("$@")
+cmake --build "$build" ${targets[@]:+--target "${targets[@]}"} || exit 1
 if [ ${#targets[@]} -eq 0 ]; then
   for binary in "$build"/fuzz_*; do
     [ -x "$binary" ] && targets+=("$(basename "$binary")")
