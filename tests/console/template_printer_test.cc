@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "console/console.h"
+#include "support/memory_screen.h"
 #include "support/recording_printer.h"
 
 namespace kp {
@@ -320,26 +322,38 @@ struct Record {
   std::string longText;
 };
 
+void printRow(TemplatePrinter& templates, int32_t row, const Record& left, const Record& right) {
+  auto text = [&templates](const std::string& value, uint32_t flags) {
+    templates.printTemplateText(0, value.data(), value.size(), flags);
+  };
+  templates.beginTemplate(kLeftRowTemplate);
+  templates.printTemplateInteger(0, row, 0);
+  templates.printTemplateInteger(0, left.number, 0);
+  text(left.shortText, 0);
+  text(left.longText, 0);
+  templates.endTemplate(0);
+  templates.beginTemplate(kRightNumberTemplate);
+  templates.printTemplateInteger(0, right.number, 0);
+  templates.endTemplate(0);
+  templates.beginTemplate(kRightShortTemplate);
+  text(right.shortText, 0);
+  templates.endTemplate(0);
+  templates.beginTemplate(kRightLongTemplate);
+  text(right.longText, LastItem | ItemLineEnd);
+  templates.endTemplate(0);
+}
+
 class TableRow : public TemplateStatement {
  protected:
   void printRow(int32_t row, const Record& left, const Record& right) {
-    templates.beginTemplate(kLeftRowTemplate);
-    integer(row);
-    integer(left.number);
-    text(left.shortText);
-    text(left.longText);
-    templates.endTemplate(0);
-    templates.beginTemplate(kRightNumberTemplate);
-    integer(right.number);
-    templates.endTemplate(0);
-    templates.beginTemplate(kRightShortTemplate);
-    text(right.shortText);
-    templates.endTemplate(0);
-    templates.beginTemplate(kRightLongTemplate);
-    text(right.longText, LastItem | ItemLineEnd);
-    templates.endTemplate(0);
+    kp::printRow(templates, row, left, right);
   }
 };
+
+const Record kMehl = {250, "g", "Mehl"};
+const Record kWeizenmehl = {12500, "kg", "Weizenmehl Type 405 extra fein gemahlen"};
+const std::string kWideRow = "   3    250 g  Mehl" + std::string(22, ' ') + "  " + "%12500" + " " +
+                             "kg" + " " + "Weizenmehl Type 405 extra ";
 
 TEST_F(TableRow, TemplatesHaveTheirDocumentedLengths) {
   EXPECT_EQ(std::strlen(kLeftRowTemplate), 43u);
@@ -369,11 +383,9 @@ TEST_F(TableRow, RowSevenPiecesByColumn) {
 }
 
 TEST_F(TableRow, OverflowingNumberWidensTheRow) {
-  printRow(3, {250, "g", "Mehl"}, {12500, "kg", "Weizenmehl Type 405 extra fein gemahlen"});
-  const std::string expected = "   3    250 g  Mehl" + std::string(22, ' ') + "  " + "%12500" +
-                               " " + "kg" + " " + "Weizenmehl Type 405 extra " + "\r\n";
-  EXPECT_EQ(out.output(), expected);
-  EXPECT_EQ(expected.size(), 79u + 2u);
+  printRow(3, kMehl, kWeizenmehl);
+  EXPECT_EQ(out.output(), kWideRow + "\r\n");
+  EXPECT_EQ(kWideRow.size(), 79u);
 }
 
 TEST_F(TableRow, NegativeNumbers) {
@@ -396,6 +408,32 @@ TEST_F(TableRow, TemplateCopyKeepsItsStorageFromRowToRow) {
     printRow(row, {row, "ab", "long text"}, {-row, "xy", "other"});
     EXPECT_EQ(templates.state().templateCopy.data(), storage);
   }
+}
+
+// The same rows through the console: its raw path and its screen cells.
+TEST(TableRowOnTheConsole, RedirectedOutputIsTheRowsBytes) {
+  FileTable files;
+  test::MemoryScreen screen;
+  screen.setRedirected(true);
+  Console console(files, screen);
+  TemplatePrinter templates(console, &files);
+  printRow(templates, 3, kMehl, kWeizenmehl);
+  printRow(templates, 7, kMehl, {250, "kg", "Mehl"});
+  EXPECT_EQ(
+      screen.rawOutput(),
+      kWideRow + "\r\n" +
+          "   7    250 g  Mehl                         250 kg Mehl                      \r\n");
+}
+
+TEST(TableRowOnTheConsole, WideRowTakesSeventyNineCells) {
+  FileTable files;
+  test::MemoryScreen screen(80, 25);
+  Console console(files, screen);
+  TemplatePrinter templates(console, &files);
+  printRow(templates, 3, kMehl, kWeizenmehl);
+  EXPECT_EQ(screen.rowText(0), kWideRow + " ");
+  EXPECT_EQ(screen.cursor().y, 1);
+  EXPECT_EQ(screen.cursor().x, 0);
 }
 
 }  // namespace
