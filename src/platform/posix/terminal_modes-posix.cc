@@ -8,9 +8,11 @@ namespace kp::posix {
 
 namespace {
 
+// Only the controlling terminal stops a background job that changes it; a
+// terminal that is not ours (tcgetpgrp fails) is free to use.
 bool inForeground(int fd) {
   const pid_t group = tcgetpgrp(fd);
-  return group != -1 && group == getpgrp();
+  return group == -1 || group == getpgrp();
 }
 
 }  // namespace

@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "console/key_wait.h"
+#include "platform/posix/key_decoder-posix.h"
+#include "platform/posix/key_source-posix.h"
+
+namespace kp::posix {
+namespace {
+
+constexpr uint32_t kShift = ShiftPressed;
+constexpr uint32_t kCtrl = LeftCtrlPressed;
+constexpr uint32_t kAlt = LeftAltPressed;
+constexpr uint32_t kEnh = EnhancedKey;
+
+struct DecodeCase {
+  const char* name;
+  std::string bytes;
+  bool final;
+  size_t taken;
+  uint16_t vk;
+  uint16_t scan;
+  uint8_t character;
+  uint32_t state;
+  int32_t code;  // what the key wait makes of it
+};
+
+const DecodeCase kCases[] = {
+    {"letter", "a", false, 1, 0x41, 0x1E, 'a', 0, 'a'},
+    {"capital", "A", false, 1, 0x41, 0x1E, 'A', kShift, 'A'},
+    {"shifted symbol", "?", false, 1, 0xBF, 0x35, '?', kShift, '?'},
+    {"digit", "7", false, 1, 0x37, 0x08, '7', 0, '7'},
+    {"space", " ", false, 1, 0x20, 0x39, ' ', 0, ' '},
+    {"enter", "\r", false, 1, 0x0D, 0x1C, 0x0D, 0, 0x0D},
+    {"tab", "\t", false, 1, 0x09, 0x0F, 0x09, 0, 0x09},
+    {"backspace", "\x7f", false, 1, 0x08, 0x0E, 0x08, 0, 0x08},
+    {"ctrl letter", "\x01", false, 1, 0x41, 0x1E, 0x01, kCtrl, 0x01},
+    {"ctrl space", std::string(1, '\0'), false, 1, 0x20, 0x39, ' ', kCtrl, ' '},
+    {"high byte", "\xfc", false, 1, 0, 0, 0xFC, 0, 0xFC},
+    {"F1 ss3", "\x1bOP", false, 3, 0x70, 0x3B, 0, 0, 0x3BFF},
+    {"F1 vt220", "\x1b[11~", false, 5, 0x70, 0x3B, 0, 0, 0x3BFF},
+    {"F1 linux", "\x1b[[A", false, 4, 0x70, 0x3B, 0, 0, 0x3BFF},
+    {"shift F1", "\x1b[1;2P", false, 6, 0x70, 0x3B, 0, kShift, 0x54FF},
+    {"F4", "\x1bOS", false, 3, 0x73, 0x3E, 0, 0, 0x3EFF},
+    {"F5", "\x1b[15~", false, 5, 0x74, 0x3F, 0, 0, 0x3FFF},
+    {"F10", "\x1b[21~", false, 5, 0x79, 0x44, 0, 0, 0x44FF},
+    {"ctrl F11", "\x1b[23;5~", false, 7, 0x7A, 0x57, 0, kCtrl, 0x89FF},
+    {"F12", "\x1b[24~", false, 5, 0x7B, 0x58, 0, 0, 0x86FF},
+    {"up", "\x1b[A", false, 3, 0x26, 0x48, 0, kEnh, 0x48FF},
+    {"up application mode", "\x1bOA", false, 3, 0x26, 0x48, 0, kEnh, 0x48FF},
+    {"ctrl up", "\x1b[1;5A", false, 6, 0x26, 0x48, 0, kEnh | kCtrl, 0x8DFF},
+    {"alt down", "\x1b[1;3B", false, 6, 0x28, 0x50, 0, kEnh | kAlt, 0xA0FF},
+    {"left", "\x1b[D", false, 3, 0x25, 0x4B, 0, kEnh, 0x4BFF},
+    {"right", "\x1b[C", false, 3, 0x27, 0x4D, 0, kEnh, 0x4DFF},
+    {"home", "\x1b[H", false, 3, 0x24, 0x47, 0, kEnh, 0x47FF},
+    {"home vt220", "\x1b[1~", false, 4, 0x24, 0x47, 0, kEnh, 0x47FF},
+    {"end", "\x1b[F", false, 3, 0x23, 0x4F, 0, kEnh, 0x4FFF},
+    {"insert", "\x1b[2~", false, 4, 0x2D, 0x52, 0, kEnh, 0x52FF},
+    {"delete", "\x1b[3~", false, 4, 0x2E, 0x53, 0, kEnh, 0x53FF},
+    {"page up", "\x1b[5~", false, 4, 0x21, 0x49, 0, kEnh, 0x49FF},
+    {"ctrl page down", "\x1b[6;5~", false, 6, 0x22, 0x51, 0, kEnh | kCtrl, 0x76FF},
+    {"back tab", "\x1b[Z", false, 3, 0x09, 0x0F, 0x09, kShift, 0x0FFF},
+    {"alt x", "\x1bx", false, 2, 0x58, 0x2D, 'x', kAlt, 0x2DFF},
+    {"lone esc at the next look", "\x1b", true, 1, 0x1B, 0x01, 0x1B, 0, 0x1B},
+    {"esc [ alone is alt [", "\x1b[", true, 2, 0xDB, 0x1A, '[', kAlt, 0x1AFF},
+    {"cut-off sequence: esc first", "\x1b[1;5", true, 1, 0x1B, 0x01, 0x1B, 0, 0x1B},
+    {"unknown sequence: esc first", "\x1b[99~", false, 1, 0x1B, 0x01, 0x1B, 0, 0x1B},
+    {"esc esc", "\x1b\x1b[A", false, 1, 0x1B, 0x01, 0x1B, 0, 0x1B},
+    {"overlong sequence", "\x1b[" + std::string(40, '1'), false, 1, 0x1B, 0x01, 0x1B, 0, 0x1B},
+};
+
+TEST(KeyDecoder, SequencesBecomeTheKeysTheyName) {
+  PosixKeySource source(-1, {});
+  KeyWait wait(source);
+  for (const DecodeCase& c : kCases) {
+    SCOPED_TRACE(c.name);
+    KeyEvent key;
+    const size_t taken = decodeKey(reinterpret_cast<const unsigned char*>(c.bytes.data()),
+                                   c.bytes.size(), c.final, &key);
+    EXPECT_EQ(taken, c.taken);
+    EXPECT_EQ(key.keyDown, 1);
+    EXPECT_EQ(key.repeatCount, 1);
+    EXPECT_EQ(key.virtualKeyCode, c.vk);
+    EXPECT_EQ(key.virtualScanCode, c.scan);
+    EXPECT_EQ(key.character, c.character);
+    EXPECT_EQ(key.controlKeyState, c.state);
+    EXPECT_EQ(wait.translateKey(key.character, key.virtualScanCode, key.virtualKeyCode,
+                                key.controlKeyState),
+              c.code);
+  }
+}
+
+TEST(KeyDecoder, UnfinishedSequencesWaitForMoreBytes) {
+  for (const char* bytes : {"\x1b", "\x1b[", "\x1bO", "\x1b[1;5", "\x1b[2", "\x1b[["}) {
+    KeyEvent key;
+    EXPECT_EQ(
+        decodeKey(reinterpret_cast<const unsigned char*>(bytes), std::strlen(bytes), false, &key),
+        0u)
+        << bytes + 1;
+  }
+}
+
+TEST(UsKeyboard, MapsVirtualKeysAndCharacters) {
+  EXPECT_EQ(usMapVirtualKey(0x73, 0), 0x3Eu);  // F4
+  EXPECT_EQ(usMapVirtualKey(0x41, 0), 0x1Eu);
+  EXPECT_EQ(usMapVirtualKey(0x41, 2), static_cast<uint32_t>('A'));
+  EXPECT_EQ(usMapVirtualKey(0x65, 2), static_cast<uint32_t>('5'));  // keypad 5
+  EXPECT_EQ(usMapVirtualKey(0xBA, 2), static_cast<uint32_t>(';'));
+  EXPECT_EQ(usMapVirtualKey(0x70, 2), 0u);
+  EXPECT_EQ(usMapVirtualKey(0x41, 7), 0u);
+  EXPECT_EQ(usVkKeyScan('a'), 0x41);
+  EXPECT_EQ(usVkKeyScan('A'), 0x141);
+  EXPECT_EQ(usVkKeyScan('@'), 0x132);
+  EXPECT_EQ(usVkKeyScan('\x03'), 0x243);
+  EXPECT_EQ(usVkKeyScan('\r'), 0x0D);
+  EXPECT_EQ(usVkKeyScan('\xe4'), -1);
+}
+
+}  // namespace
+}  // namespace kp::posix

@@ -1,0 +1,293 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "console/console.h"
+#include "input/file_table.h"
+#include "platform/posix/terminal_device-posix.h"
+#include "platform/pty_pair.h"
+
+namespace kp::posix {
+namespace {
+
+using kp::testing::PtyPair;
+
+struct ColourCase {
+  int index;
+  int foreground;
+  int background;
+};
+
+TEST(SgrColours, RedAndBlueSwapDefaultsForGreyAndBlack) {
+  const ColourCase cases[] = {{0, 30, 49},   {1, 34, 44},   {2, 32, 42},   {3, 36, 46},
+                              {4, 31, 41},   {5, 35, 45},   {6, 33, 43},   {7, 39, 47},
+                              {8, 90, 100},  {9, 94, 104},  {10, 92, 102}, {11, 96, 106},
+                              {12, 91, 101}, {13, 95, 105}, {14, 93, 103}, {15, 97, 107}};
+  for (const ColourCase& c : cases) {
+    EXPECT_EQ(foregroundSgr(c.index), c.foreground) << c.index;
+    EXPECT_EQ(backgroundSgr(c.index), c.background) << c.index;
+  }
+}
+
+// A device on a pty whose cursor report placed the cursor at row 1, column 1.
+class TerminalOnPty : public ::testing::Test {
+ protected:
+  TerminalOnPty() : pty_(40, 10), modes_(pty_.slave()) {}
+
+  std::unique_ptr<TerminalDevice> start(const char* reply, bool utf8 = true) {
+    TerminalDeviceOptions options;
+    options.term = "xterm";
+    options.utf8 = utf8;
+    options.modes = &modes_;
+    options.backlog = &backlog_;
+    auto device = std::make_unique<TerminalDevice>(pty_.slave(), pty_.slave(), options);
+    std::thread answer([&] {
+      query_ = pty_.readUntil("\x1b[6n", 1000);
+      if (reply != nullptr) pty_.type(reply);
+    });
+    device->startUp();
+    answer.join();
+    return device;
+  }
+
+  ScreenBufferInfo info(TerminalDevice& device) {
+    ScreenBufferInfo result;
+    EXPECT_TRUE(device.getScreenBufferInfo(&result));
+    return result;
+  }
+
+  PtyPair pty_;
+  TerminalModes modes_;
+  InputBacklog backlog_;
+  std::string query_;
+};
+
+TEST_F(TerminalOnPty, WindowIsTheScreenAndCursorComesFromTheReport) {
+  ASSERT_TRUE(pty_.ok());
+  auto device = start("\x1b[3;7R");
+  EXPECT_EQ(query_, "\x1b[6n");
+  const ScreenBufferInfo screen = info(*device);
+  EXPECT_EQ(screen.size.x, 40);
+  EXPECT_EQ(screen.size.y, 10);
+  EXPECT_EQ(screen.window.left, 0);
+  EXPECT_EQ(screen.window.top, 0);
+  EXPECT_EQ(screen.window.right, 39);
+  EXPECT_EQ(screen.window.bottom, 9);
+  EXPECT_EQ(screen.cursor.x, 6);
+  EXPECT_EQ(screen.cursor.y, 2);
+  EXPECT_EQ(screen.attribute, 7);
+}
+
+TEST_F(TerminalOnPty, TypingAroundTheReportStaysKeyboardInput) {
+  ASSERT_TRUE(pty_.ok());
+  auto device = start("xy\x1b[2;2Rz");
+  EXPECT_EQ(info(*device).cursor.x, 1);
+  unsigned char typed[8];
+  const size_t n = backlog_.take(typed, sizeof typed);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(typed), n), "xyz");
+}
+
+TEST_F(TerminalOnPty, UnansweredQueryTimesOutToTheBottomRow) {
+  ASSERT_TRUE(pty_.ok());
+  const auto before = std::chrono::steady_clock::now();
+  auto device = start(nullptr);
+  const auto waited = std::chrono::steady_clock::now() - before;
+  EXPECT_GE(waited, std::chrono::milliseconds(90));
+  EXPECT_LT(waited, std::chrono::milliseconds(1000));
+  const ScreenBufferInfo screen = info(*device);
+  EXPECT_EQ(screen.cursor.x, 0);
+  EXPECT_EQ(screen.cursor.y, 9);
+}
+
+TEST_F(TerminalOnPty, CellsAreAddressedColouredAndColoursEndAtDefault) {
+  ASSERT_TRUE(pty_.ok());
+  auto device = start("\x1b[1;1R");
+  ASSERT_TRUE(device->writeCells({3, 1}, "kg ", 3, 0x0C));
+  ASSERT_TRUE(device->writeCells({6, 1}, "Mehl", 4, 0x07));
+  ASSERT_TRUE(device->setCursorPosition({10, 1}));
+  device->endOfWrite();
+  EXPECT_EQ(pty_.drain(), "\x1b[2;4H\x1b[91;49mkg \x1b[39;49mMehl");
+
+  // Light red on blue; the cursor left elsewhere is put where the writer wants it.
+  ASSERT_TRUE(device->writeCells({0, 2}, "x", 1, 0x1C));
+  ASSERT_TRUE(device->setCursorPosition({5, 5}));
+  device->endOfWrite();
+  EXPECT_EQ(pty_.drain(), "\x1b[3;1H\x1b[91;44mx\x1b[6;6H\x1b[0m");
+}
+
+TEST_F(TerminalOnPty, CellBytesNeverActAsControls) {
+  ASSERT_TRUE(pty_.ok());
+  auto device = start("\x1b[1;1R");
+  const std::string recipe("\x1b]0;title\x07\x1b[2J\r\n\t\x7f\x00\xfc", 20);
+  ASSERT_TRUE(device->writeCells({0, 0}, recipe.data(), static_cast<int>(recipe.size()), 7));
+  device->endOfWrite();
+  const std::string out = pty_.drain();
+  EXPECT_EQ(out.find("\x1b]"), std::string::npos);
+  EXPECT_EQ(out.find("\x1b[2J"), std::string::npos);
+  EXPECT_NE(out.find("?]0;title??[2J?????\xfc"), std::string::npos) << out;
+}
+
+TEST_F(TerminalOnPty, C1ControlsAreDefusedInBothEncodings) {
+  ASSERT_TRUE(pty_.ok());
+  auto utf8 = start("\x1b[1;1R", true);
+  // The UTF-8 form of CSI (C2 9B) would be obeyed; a lone 9B and real text pass.
+  ASSERT_TRUE(utf8->writeCells({0, 0},
+                               "\xc2\x9b"
+                               "2J\x9b\xc3\xbc",
+                               7, 7));
+  utf8->endOfWrite();
+  EXPECT_NE(pty_.drain().find("\xc2?2J\x9b\xc3\xbc"), std::string::npos);
+
+  auto eightBit = start("\x1b[1;1R", false);
+  ASSERT_TRUE(eightBit->writeCells({0, 0},
+                                   "\x9b"
+                                   "2J\x84\xfc",
+                                   5, 7));
+  eightBit->endOfWrite();
+  EXPECT_NE(pty_.drain().find("?2J?\xfc"), std::string::npos);
+}
+
+TEST_F(TerminalOnPty, FillPaintsCellsAndBufferShiftIsLineFeedsOnTheBottomRow) {
+  ASSERT_TRUE(pty_.ok());
+  auto device = start("\x1b[1;1R");
+  ASSERT_TRUE(device->fillCells({2, 4}, 3, ' ', 0x1C));
+  device->endOfWrite();
+  EXPECT_EQ(pty_.drain(), "\x1b[5;3H\x1b[91;44m   \x1b[1;1H\x1b[0m");
+
+  ASSERT_TRUE(device->scrollRect({0, 2, 39, 9}, {0, 0}, ' ', 0x07));
+  ASSERT_TRUE(device->setCursorPosition({0, 9}));
+  device->endOfWrite();
+  EXPECT_EQ(pty_.drain(), "\x1b[10;1H\n\n");
+
+  // A coloured fill attribute is in force while the new rows appear.
+  ASSERT_TRUE(device->scrollRect({0, 1, 39, 9}, {0, 0}, ' ', 0x47));
+  device->endOfWrite();
+  EXPECT_EQ(pty_.drain(), "\x1b[39;41m\n\x1b[0m");
+  // What a terminal cannot do with line feeds is refused.
+  EXPECT_FALSE(device->scrollRect({5, 1, 39, 9}, {5, 0}, ' ', 7));
+}
+
+TEST_F(TerminalOnPty, BellIsTheTerminalsBellByte) {
+  ASSERT_TRUE(pty_.ok());
+  auto device = start("\x1b[1;1R");
+  device->beep(1000, 250);
+  device->endOfWrite();
+  EXPECT_EQ(pty_.drain(), "\a\x1b[1;1H");  // the cursor is placed after the report
+  EXPECT_TRUE(device->setWindowInfo({0, 0, 39, 9}));
+  EXPECT_FALSE(device->setCursorPosition({40, 0}));
+}
+
+TEST_F(TerminalOnPty, ResizeIsSeenAtTheNextQuery) {
+  ASSERT_TRUE(pty_.ok());
+  auto device = start("\x1b[1;1R");
+  struct winsize size {};
+  size.ws_col = 60;
+  size.ws_row = 20;
+  ioctl(pty_.slave(), TIOCSWINSZ, &size);
+  EXPECT_EQ(info(*device).size.x, 40);
+  device->markSizeStale();
+  EXPECT_EQ(info(*device).size.x, 60);
+  EXPECT_EQ(info(*device).size.y, 20);
+}
+
+TEST_F(TerminalOnPty, NarrowTerminalWrapsALongRow) {
+  ASSERT_TRUE(pty_.ok());
+  struct winsize size {};
+  size.ws_col = 60;
+  size.ws_row = 10;
+  ioctl(pty_.slave(), TIOCSWINSZ, &size);
+  auto device = start("\x1b[1;1R");
+  FileTable files;
+  Console console(files, *device);
+  const std::string row(77, 'r');
+  console.printText(0, row.data(), row.size(), 1);
+  const std::string out = pty_.drain();
+  EXPECT_NE(out.find("\x1b[1;1H" + std::string(60, 'r') + "\x1b[2;1H" + std::string(17, 'r')),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("\x1b[3;1H"), std::string::npos) << out;  // after the line end
+}
+
+// --- Raw output ------------------------------------------------------------
+
+TerminalDeviceOptions rawOptions() {
+  TerminalDeviceOptions options;
+  options.term = "xterm";
+  return options;
+}
+
+TEST(RawOutput, FileOrPipeGetsExactBytesInFewWrites) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::string received;
+  std::thread reader([&] {
+    char buffer[65536];
+    ssize_t n;
+    while ((n = read(fds[0], buffer, sizeof buffer)) > 0) received.append(buffer, n);
+  });
+  auto device = std::make_unique<TerminalDevice>(-1, fds[1], rawOptions());
+  ScreenBufferInfo info;
+  EXPECT_FALSE(device->getScreenBufferInfo(&info));
+  EXPECT_FALSE(device->setTextAttribute(12));
+  EXPECT_FALSE(device->writeCells({0, 0}, "x", 1, 12));
+
+  const std::string row = std::string(79, 'z') + "\r\n";
+  for (int i = 0; i < 10000; ++i) {
+    size_t written = 0;
+    ASSERT_TRUE(device->writeRaw(row.data(), row.size(), &written));
+    ASSERT_EQ(written, row.size());
+    device->endOfWrite();  // the console's end of each write: no flush here
+  }
+  const size_t callsBefore = device->writeCalls();
+  device->flushOutput();
+  close(fds[1]);
+  reader.join();
+  EXPECT_EQ(received.size(), 810000u);
+  EXPECT_EQ(received.find('\x1b'), std::string::npos);
+  EXPECT_LE(callsBefore, 4u);
+  EXPECT_LE(device->writeCalls(), 4u);
+  EXPECT_EQ(device->bytesWritten(), 810000u);
+  close(fds[0]);
+}
+
+TEST(RawOutput, ClosedPipeDropsTheRestSilently) {
+  struct sigaction ignore {
+  }, previous{};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &previous);
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  close(fds[0]);
+  auto device = std::make_unique<TerminalDevice>(-1, fds[1], rawOptions());
+  size_t written = 0;
+  EXPECT_TRUE(device->writeRaw("abc", 3, &written));
+  device->flushOutput();
+  EXPECT_FALSE(device->writeRaw("def", 3, &written));
+  EXPECT_EQ(written, 0u);
+  const size_t calls = device->writeCalls();
+  device->flushOutput();
+  EXPECT_EQ(device->writeCalls(), calls);  // nothing tried after the failure
+  close(fds[1]);
+  sigaction(SIGPIPE, &previous, nullptr);
+}
+
+TEST(RawOutput, DumbTerminalGetsNoEscapeSequencesAndNoneFromTheText) {
+  PtyPair pty(40, 10);
+  ASSERT_TRUE(pty.ok());
+  TerminalDeviceOptions options;
+  options.term = "dumb";
+  TerminalDevice device(pty.slave(), pty.slave(), options);
+  ScreenBufferInfo info;
+  EXPECT_FALSE(device.getScreenBufferInfo(&info));
+  size_t written = 0;
+  ASSERT_TRUE(device.writeRaw("a\x1b[2Jb\r\n", 8, &written));
+  device.flushOutput();
+  EXPECT_EQ(pty.drain(), "a?[2Jb\r\n");
+}
+
+}  // namespace
+}  // namespace kp::posix
