@@ -201,6 +201,9 @@ INSTANTIATE_TEST_SUITE_P(
         FloatCase{"&", 0.001, "0.001"}, FloatCase{"&", 1e16, "1.E+16"},
         FloatCase{"&", 9999999999999998.0, "9999999999999998"}, FloatCase{"&", 0.00099, "9.9E-4"},
         FloatCase{"&", 1e-5, "1.E-5"}, FloatCase{"&", -1.5e300, "-1.5E+300"},
+        FloatCase{"&", std::numeric_limits<double>::max(), "1.797693134862316E+308"},
+        FloatCase{"####", std::numeric_limits<double>::max(), "% 180E+%306"},
+        FloatCase{"&", std::numeric_limits<double>::denorm_min(), "4.940656458412465E-324"},
         // 18014398509481984 and 36028797018963968, cut to 16 digits.
         FloatCase{"&", 18014398509481984.0, "1.801439850948198E+16"},
         FloatCase{"&", 36028797018963968.0, "3.602879701896397E+16"},
