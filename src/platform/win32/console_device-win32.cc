@@ -44,7 +44,7 @@ class Win32ConsoleDevice final : public ConsoleDevice {
 
   bool getScreenBufferInfo(ScreenBufferInfo* info) override {
     CONSOLE_SCREEN_BUFFER_INFO buffer;
-    if (!GetConsoleScreenBufferInfo(output(), &buffer)) return false;
+    if (!outputIsConsole() || !GetConsoleScreenBufferInfo(output_, &buffer)) return false;
     info->size = {buffer.dwSize.X, buffer.dwSize.Y};
     info->cursor = {buffer.dwCursorPosition.X, buffer.dwCursorPosition.Y};
     info->attribute = buffer.wAttributes;
@@ -54,10 +54,13 @@ class Win32ConsoleDevice final : public ConsoleDevice {
   }
 
   bool setTextAttribute(uint16_t attribute) override {
-    return SetConsoleTextAttribute(output(), attribute) != 0;
+    // Asked before every field of a table row: on a file or pipe the call
+    // would only fail, at the price of a trip into the system.
+    return outputIsConsole() && SetConsoleTextAttribute(output_, attribute) != 0;
   }
 
   bool writeCells(CellPosition at, const char* bytes, int count, uint16_t attribute) override {
+    if (!outputIsConsole()) return false;
     // The writer's pieces are at most one row of its 1024-byte run; a wider
     // buffer row is written in parts so the cell buffer needs no allocation.
     while (count > 0) {
@@ -68,7 +71,7 @@ class Win32ConsoleDevice final : public ConsoleDevice {
       }
       COORD size = {static_cast<SHORT>(piece), 1};
       SMALL_RECT target = {at.x, at.y, static_cast<SHORT>(at.x + piece - 1), at.y};
-      if (!WriteConsoleOutputA(output(), cells_, size, COORD{0, 0}, &target)) return false;
+      if (!WriteConsoleOutputA(output_, cells_, size, COORD{0, 0}, &target)) return false;
       at.x = static_cast<int16_t>(at.x + piece);
       bytes += piece;
       count -= piece;
@@ -78,32 +81,35 @@ class Win32ConsoleDevice final : public ConsoleDevice {
 
   bool scrollRect(CellRect source, CellPosition destination, char fillChar,
                   uint16_t fillAttribute) override {
+    if (!outputIsConsole()) return false;
     SMALL_RECT rect = {source.left, source.top, source.right, source.bottom};
     CHAR_INFO fill;
     fill.Char.AsciiChar = fillChar;
     fill.Attributes = fillAttribute;
-    return ScrollConsoleScreenBufferA(output(), &rect, nullptr, COORD{destination.x, destination.y},
+    return ScrollConsoleScreenBufferA(output_, &rect, nullptr, COORD{destination.x, destination.y},
                                       &fill) != 0;
   }
 
   bool fillCells(CellPosition at, int count, char ch, uint16_t attribute) override {
+    if (!outputIsConsole()) return false;
     if (count <= 0) return true;
     DWORD done = 0;
     COORD start = {at.x, at.y};
     bool attributesSet =
-        FillConsoleOutputAttribute(output(), attribute, static_cast<DWORD>(count), start, &done);
+        FillConsoleOutputAttribute(output_, attribute, static_cast<DWORD>(count), start, &done);
     bool charactersSet =
-        FillConsoleOutputCharacterA(output(), ch, static_cast<DWORD>(count), start, &done);
+        FillConsoleOutputCharacterA(output_, ch, static_cast<DWORD>(count), start, &done);
     return attributesSet && charactersSet;
   }
 
   bool setCursorPosition(CellPosition position) override {
-    return SetConsoleCursorPosition(output(), COORD{position.x, position.y}) != 0;
+    return outputIsConsole() &&
+           SetConsoleCursorPosition(output_, COORD{position.x, position.y}) != 0;
   }
 
   bool setWindowInfo(CellRect window) override {
     SMALL_RECT rect = {window.left, window.top, window.right, window.bottom};
-    return SetConsoleWindowInfo(output(), TRUE, &rect) != 0;
+    return outputIsConsole() && SetConsoleWindowInfo(output_, TRUE, &rect) != 0;
   }
 
   void beep(int frequencyHz, int durationMs) override {
@@ -121,6 +127,16 @@ class Win32ConsoleDevice final : public ConsoleDevice {
     handlesTaken_ = true;
     input_ = GetStdHandle(STD_INPUT_HANDLE);
     output_ = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    outputIsConsole_ = output_ != nullptr && output_ != INVALID_HANDLE_VALUE &&
+                       GetConsoleMode(output_, &mode) != 0;
+  }
+
+  // Whether standard output is a console screen buffer; asked of the system
+  // once, with the handles.
+  bool outputIsConsole() {
+    takeHandles();
+    return outputIsConsole_;
   }
 
   HANDLE output() {
@@ -155,6 +171,7 @@ class Win32ConsoleDevice final : public ConsoleDevice {
   bool handlesTaken_ = false;
   HANDLE input_ = nullptr;
   HANDLE output_ = nullptr;
+  bool outputIsConsole_ = false;
   size_t rawCount_ = 0;
   char raw_[kRawBufferSize];
   CHAR_INFO cells_[kMaxCells];
