@@ -158,6 +158,23 @@ printf '250,g,Mehl\r\n3,EL,Zu\032cker\r\n1,Pr,Salz\r\n' >"$dir/Rezept2.txt"
 run_redirected "$dir" /dev/null
 expect_output "a Ctrl-Z byte inside a record" "$dir" "$dir/expected"
 
+# Fractional integer fields round half to even in the 32-bit build too.
+dir=$(new_case rounding)
+printf '2.5,a,b\r\n3.5,a,b\r\n-2.5,a,b\r\n0.5,a,b\r\n1e3,a,b\r\n' >"$dir/Rezept1.txt"
+cp "$dir/Rezept1.txt" "$dir/Rezept2.txt"
+{
+  heading
+  row 1 2 a b 2 a b
+  row 2 4 a b 4 a b
+  row 3 -2 a b -2 a b
+  row 4 0 a b 0 a b
+  row 5 1000 a b 1000 a b
+  end_note
+  prompt
+} >"$dir/expected"
+run_redirected "$dir" /dev/null
+expect_output "fractional numbers round half to even" "$dir" "$dir/expected"
+
 # A directory named like recipe 1 is no recipe file: the run goes as when
 # recipe 1 is missing.
 dir=$(new_case missing)
