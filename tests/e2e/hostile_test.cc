@@ -1,0 +1,388 @@
+// The built program against hostile input and a hostile environment: huge
+// and binary recipe files, a reader that hangs up, recipe texts full of
+// terminal controls shown on a terminal, signals during the final wait, and
+// the worked run under valgrind. Every run must end by itself and leave the
+// terminal as it found it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "e2e/run_program.h"
+
+namespace kp::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+const char kPromptText[] = " -> Beliebige Taste zum Beenden druecken.";
+const char kEndReached[] = " Ende der Rezeptdateien erreicht.";
+
+// A directory holding a copy of the program and the two recipe files;
+// removed with everything in it.
+class ProgramDir {
+ public:
+  ProgramDir(const std::string& recipe1, const std::string& recipe2) {
+    char pattern[] = "/tmp/kp-hostile-XXXXXX";
+    dir_ = mkdtemp(pattern);
+    fs::copy_file(KP_PROGRAM_PATH, program());
+    write("Rezept1.txt", recipe1);
+    write("Rezept2.txt", recipe2);
+  }
+  ~ProgramDir() {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+  fs::path program() const { return dir_ / "kochbuchpruefer"; }
+  fs::path path(const char* name) const { return dir_ / name; }
+
+ private:
+  void write(const char* name, const std::string& bytes) {
+    std::ofstream out(dir_ / name, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  fs::path dir_;
+};
+
+struct Ending {
+  bool exited = false;
+  int status = -1;
+  int signal = 0;
+  bool timedOut = false;
+};
+
+Ending waitFor(pid_t pid, Clock::time_point deadline) {
+  Ending ending;
+  int status = 0;
+  for (;;) {
+    if (waitpid(pid, &status, WNOHANG) == pid) break;
+    if (Clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      ending.timedOut = true;
+      return ending;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (WIFEXITED(status)) {
+    ending.exited = true;
+    ending.status = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    ending.signal = WTERMSIG(status);
+  }
+  return ending;
+}
+
+void expectStatusZero(const Ending& ending) {
+  EXPECT_FALSE(ending.timedOut) << "the program did not end by itself";
+  EXPECT_TRUE(ending.exited) << "ended by signal " << ending.signal;
+  EXPECT_EQ(ending.status, 0);
+}
+
+std::string repeat(const std::string& piece, size_t times) {
+  std::string out;
+  out.reserve(piece.size() * times);
+  for (size_t i = 0; i < times; ++i) out += piece;
+  return out;
+}
+
+// ---- Hostile recipe contents, output to a file --------------------------
+
+struct ContentCase {
+  const char* name;
+  std::string recipe;
+};
+
+class HostileContent : public ::testing::TestWithParam<ContentCase> {};
+
+// The same bytes on both sides: whatever the reader makes of them, the rows
+// match and both files end together.
+TEST_P(HostileContent, EndsWithTheClosingNoteAndStatusZero) {
+  const ContentCase& c = GetParam();
+  RunResult result =
+      runProgram(RecipeFile::of(c.recipe), RecipeFile::of(c.recipe), OutputTo::File, 120);
+  EXPECT_FALSE(result.timedOut);
+  EXPECT_TRUE(result.exited) << "ended by signal " << result.signal;
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_NE(result.output.find(std::string(kEndReached) + "\r\n"), std::string::npos);
+  const std::string tail = std::string(kPromptText) + "\r\n";
+  ASSERT_GE(result.output.size(), tail.size());
+  EXPECT_EQ(result.output.substr(result.output.size() - tail.size()), tail);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, HostileContent,
+    ::testing::Values(
+        ContentCase{"FiftyMegabyteLineWithoutSeparator", std::string(50u << 20, 'x')},
+        ContentCase{"LinesOfHundredThousandCommas", repeat(std::string(100000, ',') + "\r\n", 5)},
+        ContentCase{"OnlyLineEnds", repeat("\r\n", 100000)},
+        ContentCase{"OnlyLoneCarriageReturns", std::string(100000, '\r')},
+        ContentCase{"NulBytesInsideFields", repeat(std::string("1,a\0b,c\0\0d\r\n", 12), 1000)},
+        ContentCase{"UnclosedQuotesAndOverlongNumbers",
+                    repeat("\"" + std::string(5000, '9') + ",\"" + std::string(9000, 'q'), 20)}),
+    [](const ::testing::TestParamInfo<ContentCase>& info) { return info.param.name; });
+
+// ---- A reader that hangs up: `| head -c 100` ------------------------------
+
+TEST(HostileOutput, ReaderThatHangsUpAfterHundredBytes) {
+  ProgramDir dir(repeat("1,EL,Zucker\r\n", 20000), repeat("1,EL,Zucker\r\n", 20000));
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    signal(SIGPIPE, SIG_DFL);
+    const int in = open("/dev/null", O_RDONLY);
+    dup2(in, 0);
+    dup2(fds[1], 1);
+    dup2(open("/dev/null", O_WRONLY), 2);
+    close(fds[0]);
+    setsid();
+    execl(dir.program().c_str(), dir.program().c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  std::string got;
+  char buffer[100];
+  while (got.size() < 100) {
+    const ssize_t n = read(fds[0], buffer, 100 - got.size());
+    if (n <= 0) break;
+    got.append(buffer, static_cast<size_t>(n));
+  }
+  close(fds[0]);
+  expectStatusZero(waitFor(pid, Clock::now() + std::chrono::seconds(30)));
+  EXPECT_EQ(got.substr(0, 28), "\r\n --> KOCHBUCHPRUEFER <--\r\n");
+}
+
+// ---- On a terminal ---------------------------------------------------------
+
+// The program on a pseudo-terminal as its standard input and output,
+// answering its cursor-position queries as a terminal would.
+class TerminalRun {
+ public:
+  TerminalRun(const ProgramDir& dir) {
+    struct winsize size {};
+    size.ws_row = 25;
+    size.ws_col = 80;
+    int slave = -1;
+    if (openpty(&master_, &slave, nullptr, nullptr, &size) != 0) std::abort();
+    tcgetattr(master_, &before_);
+    pid_ = fork();
+    if (pid_ == 0) {
+      setsid();
+      ioctl(slave, TIOCSCTTY, 0);
+      dup2(slave, 0);
+      dup2(slave, 1);
+      dup2(open("/dev/null", O_WRONLY), 2);
+      close(master_);
+      close(slave);
+      signal(SIGPIPE, SIG_DFL);
+      signal(SIGINT, SIG_DFL);
+      setenv("TERM", "xterm", 1);
+      execl(dir.program().c_str(), dir.program().c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(slave);
+  }
+  ~TerminalRun() {
+    if (!ended_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    close(master_);
+  }
+
+  // Reads what the program shows until `text` has appeared; false on timeout.
+  bool readUntil(const std::string& text, int seconds) {
+    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+    while (output_.find(text) == std::string::npos) {
+      if (Clock::now() > deadline || !pump(50)) return false;
+    }
+    return true;
+  }
+
+  void type(const std::string& keys) {
+    if (write(master_, keys.data(), keys.size()) < 0) std::abort();
+  }
+
+  Ending end(int seconds) {
+    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+    Ending ending;
+    int status = 0;
+    for (;;) {
+      pump(10);
+      if (waitpid(pid_, &status, WNOHANG) == pid_) break;
+      if (Clock::now() > deadline) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+        ending.timedOut = true;
+        break;
+      }
+    }
+    ended_ = true;
+    while (pump(0)) {
+    }
+    if (!ending.timedOut && WIFEXITED(status)) {
+      ending.exited = true;
+      ending.status = WEXITSTATUS(status);
+    } else if (!ending.timedOut && WIFSIGNALED(status)) {
+      ending.signal = WTERMSIG(status);
+    }
+    return ending;
+  }
+
+  pid_t pid() const { return pid_; }
+  const std::string& output() const { return output_; }
+
+  // The terminal's modes now against those before the program started.
+  void expectModesRestored() const {
+    struct termios after {};
+    ASSERT_EQ(tcgetattr(master_, &after), 0);
+    EXPECT_EQ(after.c_lflag, before_.c_lflag) << "local modes (echo, canonical input) changed";
+    EXPECT_EQ(after.c_iflag, before_.c_iflag) << "input modes changed";
+    EXPECT_EQ(after.c_oflag, before_.c_oflag) << "output modes changed";
+    EXPECT_EQ(after.c_cc[VMIN], before_.c_cc[VMIN]);
+    EXPECT_EQ(after.c_cc[VTIME], before_.c_cc[VTIME]);
+  }
+
+ private:
+  // Takes what is there within `ms`; false once the terminal has nothing more.
+  bool pump(int ms) {
+    struct pollfd p {
+      master_, POLLIN, 0
+    };
+    if (poll(&p, 1, ms) <= 0) return ms > 0;
+    char buffer[65536];
+    const ssize_t n = read(master_, buffer, sizeof buffer);
+    if (n <= 0) return false;
+    output_.append(buffer, static_cast<size_t>(n));
+    // Answer each cursor-position query: top-left.
+    for (size_t at = output_.find("\x1b[6n", answered_); at != std::string::npos;
+         at = output_.find("\x1b[6n", answered_)) {
+      type("\x1b[1;1R");
+      answered_ = at + 4;
+    }
+    return true;
+  }
+
+  int master_ = -1;
+  pid_t pid_ = -1;
+  bool ended_ = false;
+  struct termios before_ {};
+  std::string output_;
+  size_t answered_ = 0;
+};
+
+TEST(HostileTerminal, ControlsInRecipeTextsDoNotReachTheTerminal) {
+  // Clear screen, home, set title, full reset, alternate screen, cursor
+  // moves, an 8-bit CSI and a DCS, spread over both texts.
+  const std::string hostile =
+      "1,\x1b[2J\x1b[H,\x1b]0;PWNED\x07 title\r\n"
+      "2,\x1b"
+      "c,\x1b[?1049h\x1b[5;5H moved\r\n"
+      "3,\x9b"
+      "2J,\x1bP+q\x1b\\ dcs \x1b[3J\r\n";
+  ProgramDir dir(hostile, hostile);
+  TerminalRun run(dir);
+  ASSERT_TRUE(run.readUntil("Beliebige Taste", 20)) << run.output();
+  run.type("x");
+  expectStatusZero(run.end(10));
+  const std::string& shown = run.output();
+  EXPECT_NE(shown.find("KOCHBUCHPRUEFER"), std::string::npos) << "nothing was drawn";
+  EXPECT_NE(shown.find("moved"), std::string::npos) << "the printable rest of a text is lost";
+  for (const char* sequence : {"\x1b[2J", "\x1b[3J", "\x1b]0;",
+                               "\x1b"
+                               "c",
+                               "\x1b[?1049h", "\x1b[5;5H",
+                               "\x9b"
+                               "2J",
+                               "\x1bP"}) {
+    EXPECT_EQ(shown.find(sequence), std::string::npos)
+        << "the recipe's control sequence reached the terminal: "
+        << testing::PrintToString(std::string(sequence));
+  }
+  run.expectModesRestored();
+}
+
+struct SignalCase {
+  const char* name;
+  int signal;
+  bool endsWithStatusZero;  // else: ended by the signal itself
+};
+
+class SignalDuringWait : public ::testing::TestWithParam<SignalCase> {};
+
+TEST_P(SignalDuringWait, EndsAsExpectedAndRestoresTheTerminal) {
+  const SignalCase& c = GetParam();
+  ProgramDir dir("250,g,Mehl\r\n", "250,kg,Mehl\r\n");
+  TerminalRun run(dir);
+  ASSERT_TRUE(run.readUntil("Beliebige Taste", 20)) << run.output();
+  // Give the wait time to begin its looks at the keyboard.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  kill(run.pid(), c.signal);
+  const Ending ending = run.end(10);
+  EXPECT_FALSE(ending.timedOut) << "the signal did not end the wait";
+  if (c.endsWithStatusZero) {
+    EXPECT_TRUE(ending.exited) << "ended by signal " << ending.signal;
+    EXPECT_EQ(ending.status, 0);
+  } else {
+    EXPECT_FALSE(ending.exited) << "exited with status " << ending.status;
+    EXPECT_EQ(ending.signal, c.signal);
+  }
+  run.expectModesRestored();
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, SignalDuringWait,
+                         ::testing::Values(SignalCase{"Hangup", SIGHUP, true},
+                                           SignalCase{"Terminate", SIGTERM, true},
+                                           SignalCase{"Interrupt", SIGINT, false}),
+                         [](const ::testing::TestParamInfo<SignalCase>& info) {
+                           return info.param.name;
+                         });
+
+// ---- Memory checking -------------------------------------------------------
+
+TEST(HostileMemory, WorkedRunIsCleanUnderValgrind) {
+  if (system("valgrind --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "valgrind not installed";
+  ProgramDir dir("250,g,Mehl\r\n3,EL,Zucker\r\n1,Pr,Salz\r\n",
+                 "250,kg,Mehl\r\n3,EL,Rohrzucker\r\n1,Pr,Salz\r\n2,St,Eier\r\n");
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(open("/dev/null", O_RDONLY), 0);
+    dup2(open(dir.path("output.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+    dup2(open("/dev/null", O_WRONLY), 2);
+    setsid();
+    const std::string log = "--log-file=" + dir.path("valgrind.log").string();
+    execlp("valgrind", "valgrind", "--error-exitcode=1", "--leak-check=full",
+           "--errors-for-leak-kinds=definite,indirect", log.c_str(), dir.program().c_str(),
+           static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  const Ending ending = waitFor(pid, Clock::now() + std::chrono::seconds(120));
+  std::ifstream logFile(dir.path("valgrind.log"));
+  const std::string log((std::istreambuf_iterator<char>(logFile)),
+                        std::istreambuf_iterator<char>());
+  EXPECT_FALSE(ending.timedOut);
+  EXPECT_TRUE(ending.exited);
+  EXPECT_EQ(ending.status, 0) << log;
+  std::ifstream outFile(dir.path("output.bin"), std::ios::binary);
+  const std::string output((std::istreambuf_iterator<char>(outFile)),
+                           std::istreambuf_iterator<char>());
+  EXPECT_NE(output.find("   3      1 Pr Salz"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kp::test
