@@ -29,6 +29,17 @@ pass() { echo "ok:   $*"; }
 work=$(mktemp -d)
 tmux_socket="wine$$"
 cleanup() {
+  # A program left waiting in a console outlives the closed terminal under
+  # Wine, so the ones started here are ended by their ids.
+  local shell_pid child
+  for pid_file in "$work"/*/shell.pid; do
+    [ -f "$pid_file" ] || continue
+    shell_pid=$(cat "$pid_file")
+    for child in $(ps -o pid= --ppid "$shell_pid" 2>/dev/null); do
+      kill "$child" 2>/dev/null
+    done
+    kill "$shell_pid" 2>/dev/null
+  done
   tmux -L "$tmux_socket" kill-server >/dev/null 2>&1
   rm -rf "$work"
 }
@@ -239,7 +250,7 @@ else
   # start_console <name> <dir>: runs the program in a 100 x 30 window.
   start_console() {
     tmux -L "$tmux_socket" new-session -d -x 100 -y 30 -s "$1" \
-      "cd '$2' && wine ./kochbuchpruefer.exe; echo \$? >'$2/status'; sleep 600"
+      "echo \$\$ >'$2/shell.pid'; cd '$2' && wine ./kochbuchpruefer.exe; echo \$? >'$2/status'; sleep 600"
   }
   # wait_for_prompt <session>: until the prompt shows, at most 60 seconds.
   wait_for_prompt() {
