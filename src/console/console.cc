@@ -1,2 +1,443 @@
-// Placeholder until this unit is written.
-namespace kp {}
+#include "console/console.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kp {
+namespace {
+
+constexpr size_t kGatherSize = 1024;
+constexpr int32_t kTabWidth = 8;
+constexpr int32_t kZoneWidth = 14;
+constexpr char kLineEnd[] = "\r\n";
+constexpr char kSpaces[] = "                ";  // enough for a tab or a zone
+static_assert(sizeof(kSpaces) - 1 >= kZoneWidth && sizeof(kSpaces) - 1 >= kTabWidth);
+
+constexpr int kBeepFrequencyHz = 1000;
+constexpr int kBeepDurationMs = 250;
+
+// What the writer assumes when the console cannot be asked.
+constexpr int32_t kDefaultWidth = 80;
+constexpr int32_t kDefaultHeight = 25;
+constexpr uint16_t kDefaultAttribute = 7;
+constexpr int32_t kDefaultLastViewRow = 24;
+constexpr int32_t kDefaultLineWidth = 80;
+
+constexpr int32_t kConsoleKind = 4;
+constexpr int32_t kReadWriteAccess = 3;
+
+CellPosition cellAt(int32_t x, int32_t y) {
+  return {static_cast<int16_t>(x), static_cast<int16_t>(y)};
+}
+
+bool answerUsable(const ScreenBufferInfo& info) {
+  return info.size.x > 0 && info.size.y > 0;
+}
+
+}  // namespace
+
+// One console write's view of the screen, built from the window cache and
+// one query of the screen buffer.
+struct Console::WriteContext {
+  int32_t left = 0;  // the view, in buffer coordinates
+  int32_t top = 0;
+  int32_t right = 0;
+  int32_t bottom = 0;
+  int32_t x = 0;  // the cursor
+  int32_t y = 0;
+  int32_t width = kDefaultWidth;  // the screen buffer
+  int32_t height = kDefaultHeight;
+  uint16_t attribute = kDefaultAttribute;
+  int32_t outputHandle = 0;
+  bool subView = false;  // the view is not the whole window: scroll only inside it
+};
+
+// Printable bytes waiting for one cell write, and the cursor they will leave.
+struct Console::Gather {
+  char bytes[kGatherSize];
+  size_t count = 0;
+  int32_t column = 0;  // predicted cursor
+  int32_t row = 0;
+  bool moved = false;  // a control byte moved the cursor since the last flush
+};
+
+Console::Console(FileTable& files, ConsoleDevice& device)
+    : files_(files), device_(device), hooks_{} {
+  hooks_.writeBytes = &Console::writeHook;
+  hooks_.context = this;
+}
+
+Console::~Console() {
+  // The table outlives us in the program; leave it no hooks pointing here.
+  FileSlot* slot = files_.slotForNumber(0);
+  if (slot != nullptr && slot->hooks == &hooks_) *slot = FileSlot{};
+}
+
+void Console::ensureStarted() {
+  if (state_.started) return;
+  state_.started = true;
+  device_.startUp();
+}
+
+int32_t Console::setColour(int32_t foreground, int32_t background, int32_t omitted) {
+  ensureStarted();
+  const int32_t previous = (state_.foreground & 0xFFFF) | (state_.background << 16);
+  if ((omitted & kForegroundOmitted) == 0) state_.foreground = foreground & 15;
+  if ((omitted & kBackgroundOmitted) == 0) state_.background = background & 15;
+  // Fails when standard output is no console; the stored indices stay changed.
+  device_.setTextAttribute(static_cast<uint16_t>(state_.foreground + 16 * state_.background));
+  return previous;
+}
+
+// --- Printing to file numbers -------------------------------------------
+
+void Console::printText(FileNumber number, const char* bytes, size_t length, int endFlags) {
+  FileSlot* slot = resolveForPrint(number);
+  if (slot == nullptr) return;
+  if (length != 0) writeToSlot(*slot, bytes, length);
+  endAction(*slot, endFlags);
+}
+
+void Console::printText(FileNumber number, const char* text, int endFlags) {
+  printText(number, text, text != nullptr ? std::strlen(text) : 0, endFlags);
+}
+
+void Console::printLineEnd(FileNumber number, int endFlags) {
+  FileSlot* slot = resolveForPrint(number);
+  if (slot == nullptr) return;
+  endAction(*slot, endFlags);
+}
+
+FileSlot* Console::resolveForPrint(FileNumber number) {
+  ensureStarted();
+  if (!state_.slotPrepared) prepareSlot();
+  FileSlot* slot = files_.slotForNumber(number);
+  if (slot == nullptr || slot->hooks == nullptr || slot->hooks->writeBytes == nullptr) {
+    files_.setLastError(IllegalCall);
+    return nullptr;
+  }
+  files_.setLastError(Ok);
+  return slot;
+}
+
+ErrorCode Console::writeToSlot(FileSlot& slot, const char* bytes, size_t length) {
+  const ErrorCode result = files_.setLastError(slot.hooks->writeBytes(slot, bytes, length));
+  if (result != Ok) return result;
+  FileSlot& target = slot.redirect != nullptr ? *slot.redirect : slot;
+  // The column counts from the last line end written, or grows by the whole text.
+  size_t afterLineEnd = length;
+  while (afterLineEnd > 0 && bytes[afterLineEnd - 1] != '\r' && bytes[afterLineEnd - 1] != '\n') {
+    --afterLineEnd;
+  }
+  int64_t column = afterLineEnd == 0 ? int64_t{target.column} + static_cast<int64_t>(length)
+                                     : static_cast<int64_t>(length - afterLineEnd);
+  if (target.lineWidth != 0) column %= target.lineWidth;
+  target.column = static_cast<int32_t>(column);
+  return Ok;
+}
+
+void Console::endAction(FileSlot& slot, int endFlags) {
+  if ((endFlags & (EndLine | EndLineAlso)) != 0) {
+    writeToSlot(slot, kLineEnd, 2);
+    return;
+  }
+  if ((endFlags & EndZone) == 0) return;
+  // Zones start at columns 1, 15, 29, ... counted from 1; one that would not
+  // fit a whole zone before the line's end starts a new line instead.
+  const FileSlot& target = slot.redirect != nullptr ? *slot.redirect : slot;
+  const int64_t column = std::max<int64_t>(target.column, 0);
+  const int64_t current = column + 1;
+  const int64_t next = (column + kZoneWidth) / kZoneWidth * kZoneWidth + 1;
+  if (target.lineWidth != 0 && next > target.lineWidth - kZoneWidth) {
+    writeToSlot(slot, kLineEnd, 2);
+  } else {
+    writeToSlot(slot, kSpaces, static_cast<size_t>(next - current));
+  }
+}
+
+ErrorCode Console::writeHook(FileSlot& slot, const char* bytes, size_t count) {
+  static_cast<Console*>(slot.hooks->context)->writeConsole(bytes, count);
+  return Ok;
+}
+
+void Console::prepareSlot() {
+  state_.slotPrepared = true;
+  ScreenBufferInfo info;
+  const bool console = fillWindowCache(&info);
+  FileSlot* slot = files_.slotForNumber(0);
+  if (slot == nullptr) return;
+  *slot = FileSlot{};
+  slot->mode = Append;
+  slot->kind = kConsoleKind;
+  slot->access = kReadWriteAccess;
+  slot->hooks = &hooks_;
+  const CellRect& cache = state_.windowCache;
+  if (console) {
+    slot->column = std::max(0, info.cursor.x - cache.left);
+    slot->lineWidth = cache.right - cache.left + 1;
+  } else {
+    slot->column = 0;
+    slot->lineWidth = kDefaultLineWidth;
+  }
+}
+
+bool Console::fillWindowCache(ScreenBufferInfo* info) {
+  ScreenBufferInfo local;
+  if (info == nullptr) info = &local;
+  state_.windowCacheFilled = true;
+  if (device_.getScreenBufferInfo(info) && answerUsable(*info)) {
+    state_.windowCache = {0, info->window.top, static_cast<int16_t>(info->size.x - 1),
+                          info->window.bottom};
+    state_.consoleAnswered = true;
+    return true;
+  }
+  state_.windowCache = CellRect{};
+  state_.consoleAnswered = false;
+  return false;
+}
+
+// --- The console writer --------------------------------------------------
+
+void Console::writeConsole(const char* bytes, size_t length) {
+  if (length == 0) return;
+  ensureStarted();
+  if (!state_.windowCacheFilled) fillWindowCache(nullptr);
+  const CellRect& cache = state_.windowCache;
+  if (state_.lastViewRow < 0) {
+    state_.lastViewRow = state_.consoleAnswered ? cache.bottom - cache.top : kDefaultLastViewRow;
+  }
+
+  if (cache.left == cache.right || cache.top == cache.bottom) {
+    writeRawBytes(bytes, length);
+    device_.endOfWrite();
+    return;
+  }
+
+  WriteContext context;
+  buildContext(context);
+  const int32_t startTop = context.top;
+
+  if (state_.pendingWrap) {
+    state_.pendingWrap = false;
+    context.x = context.left;
+    ++context.y;
+    if (context.y > context.bottom) scrollView(context, context.y - context.bottom);
+  }
+
+  runTextEngine(context, bytes, length);
+
+  if (context.x == context.left && context.y == context.bottom + 1) {
+    // Ended exactly on the bottom-right cell: keep the row, scroll on the next output.
+    state_.pendingWrap = true;
+    context.x = context.right;
+    context.y = context.bottom;
+  } else if (context.y > context.bottom) {
+    scrollView(context, context.y - context.bottom);
+  }
+
+  device_.setCursorPosition(cellAt(context.x, context.y));
+  if (context.top != startTop && !context.subView) {
+    device_.setWindowInfo({static_cast<int16_t>(context.left), static_cast<int16_t>(context.top),
+                           static_cast<int16_t>(context.right),
+                           static_cast<int16_t>(context.bottom)});
+  }
+  fillWindowCache(nullptr);
+  device_.endOfWrite();
+}
+
+void Console::writeRawBytes(const char* bytes, size_t length) {
+  size_t done = 0;
+  while (done < length) {
+    size_t written = 0;
+    // A write that fails, or that makes no progress, drops the rest.
+    if (!device_.writeRaw(bytes + done, length - done, &written) || written == 0) return;
+    done += std::min(written, length - done);
+  }
+}
+
+void Console::buildContext(WriteContext& context) {
+  const CellRect& cache = state_.windowCache;
+  const int32_t firstRow = state_.firstViewRow < 0 ? 0 : state_.firstViewRow;
+  context.left = cache.left;
+  context.right = cache.right;
+  context.top = cache.top + firstRow;
+  context.bottom = cache.top + std::max(state_.lastViewRow, firstRow);
+  context.outputHandle = state_.outputHandles[state_.activeIndex];
+
+  int32_t windowTop = cache.top;
+  int32_t windowBottom = cache.bottom;
+
+  ScreenBufferInfo info;
+  if (device_.getScreenBufferInfo(&info) && answerUsable(info)) {
+    context.width = info.size.x;
+    context.height = info.size.y;
+    context.attribute = info.attribute;
+    // The buffer may have changed size since the cache was taken (a resized
+    // terminal): keep the view and the cursor inside it, so that no text is
+    // written past its edges and no run is left without room. The cached
+    // window moves the same way, so a view that was the window stays it.
+    context.right = context.width - 1;
+    const int32_t lastRow = context.height - 1;
+    auto pullInside = [lastRow](int32_t& top, int32_t& bottom) {
+      if (bottom <= lastRow) return;
+      top = std::max(0, top - (bottom - lastRow));
+      bottom = lastRow;
+    };
+    pullInside(context.top, context.bottom);
+    pullInside(windowTop, windowBottom);
+    context.x = std::clamp<int32_t>(info.cursor.x, 0, context.width - 1);
+    context.y = std::clamp<int32_t>(info.cursor.y, 0, lastRow);
+  } else {
+    context.width = kDefaultWidth;
+    context.height = kDefaultHeight;
+    context.attribute = kDefaultAttribute;
+    context.x = context.left;
+    context.y = context.top;
+  }
+  context.subView = context.top != windowTop || context.bottom != windowBottom;
+}
+
+void Console::runTextEngine(WriteContext& context, const char* bytes, size_t length) {
+  Gather gather;
+  gather.column = context.x;
+  gather.row = context.y;
+  const int32_t viewWidth = context.right - context.left + 1;
+
+  // Appends k bytes and advances the predicted cursor, wrapping at the view's right edge.
+  auto add = [&](const char* from, int32_t k) {
+    if (gather.count > 0 && gather.count + k > kGatherSize) flushGathered(context, gather);
+    std::memcpy(gather.bytes + gather.count, from, static_cast<size_t>(k));
+    gather.count += static_cast<size_t>(k);
+    gather.column += k;
+    if (gather.column > context.right) {
+      const int32_t offset = gather.column - context.left;
+      gather.column = context.left + offset % viewWidth;
+      gather.row += offset / viewWidth;
+    }
+  };
+  // After a control move the prediction restarts from the real cursor.
+  auto moved = [&]() {
+    gather.column = context.x;
+    gather.row = context.y;
+    gather.moved = true;
+  };
+
+  for (size_t i = 0; i < length; ++i) {
+    switch (static_cast<unsigned char>(bytes[i])) {
+      case 7:  // BEL sounds now, ahead of the text still gathered
+        device_.beep(kBeepFrequencyHz, kBeepDurationMs);
+        break;
+      case 8:  // BS erases nothing and stops at the left edge
+        flushGathered(context, gather);
+        if (context.x > context.left) --context.x;
+        moved();
+        break;
+      case 9: {
+        int32_t offset = (gather.column - context.left) % kTabWidth;
+        if (offset < 0) offset += kTabWidth;
+        add(kSpaces, kTabWidth - offset);
+        break;
+      }
+      case 10:
+        flushGathered(context, gather);
+        context.x = context.left;
+        ++context.y;
+        moved();
+        break;
+      case 13:
+        flushGathered(context, gather);
+        context.x = context.left;
+        moved();
+        break;
+      default:
+        add(bytes + i, 1);
+        break;
+    }
+  }
+
+  if (gather.count > 0) {
+    flushGathered(context, gather);
+  } else if (gather.moved && context.y > context.bottom) {
+    scrollView(context, context.y - context.bottom);
+  }
+}
+
+void Console::flushGathered(WriteContext& context, Gather& gather) {
+  if (gather.count > 0) writeRun(context, gather.bytes, gather.count);
+  gather.count = 0;
+  gather.moved = false;
+}
+
+void Console::writeRun(WriteContext& context, const char* bytes, size_t length) {
+  while (length > 0) {
+    if (context.x > context.right) {  // only after a failed query; never loop without room
+      context.x = context.left;
+      ++context.y;
+    }
+    const size_t piece = std::min(length, static_cast<size_t>(context.right - context.x + 1));
+    if (context.y > context.bottom) scrollView(context, context.y - context.bottom);
+    if (!device_.writeCells(cellAt(context.x, context.y), bytes, static_cast<int>(piece),
+                            context.attribute)) {
+      return;  // the rest of the run is dropped; the cursor keeps what was reached
+    }
+    context.x += static_cast<int32_t>(piece);
+    bytes += piece;
+    length -= piece;
+    if (context.x == context.right + 1) {
+      context.x = context.left;
+      ++context.y;
+    }
+  }
+}
+
+void Console::scrollView(WriteContext& context, int32_t rows) {
+  if (rows <= 0) return;
+  if (!context.subView) {
+    // First let the window travel down through the rows the buffer has below it.
+    const int32_t room = context.height - 1 - context.bottom;
+    if (room > 0) {
+      const int32_t slide = std::min(rows, room);
+      context.top += slide;
+      context.bottom += slide;
+      rows -= slide;
+    }
+    if (rows > 0) {
+      if (rows >= context.height) {
+        blankRows(context, context.top, context.bottom);
+      } else {
+        const CellRect source{0, static_cast<int16_t>(rows),
+                              static_cast<int16_t>(context.width - 1),
+                              static_cast<int16_t>(context.height - 1)};
+        device_.scrollRect(source, cellAt(0, 0), ' ', context.attribute);
+        // A move of more than half the height leaves rows that are neither
+        // source nor destination; they would keep their old text.
+        if (rows * 2 > context.height) {
+          blankRows(context, context.height - rows, context.height - 1);
+        }
+      }
+    }
+  } else {
+    const int32_t viewRows = context.bottom - context.top + 1;
+    if (rows < viewRows) {
+      const CellRect source{
+          static_cast<int16_t>(context.left), static_cast<int16_t>(context.top + rows),
+          static_cast<int16_t>(context.right), static_cast<int16_t>(context.bottom)};
+      device_.scrollRect(source, cellAt(context.left, context.top), ' ', context.attribute);
+      if (rows * 2 > viewRows) blankRows(context, context.bottom - rows + 1, context.bottom);
+    } else {
+      blankRows(context, context.top, context.bottom);
+    }
+  }
+  context.y = context.bottom;
+}
+
+void Console::blankRows(WriteContext& context, int32_t firstRow, int32_t lastRow) {
+  firstRow = std::max(firstRow, 0);
+  lastRow = std::min(lastRow, context.height - 1);
+  const int count = context.right - context.left + 1;
+  for (int32_t row = firstRow; row <= lastRow; ++row) {
+    device_.fillCells(cellAt(context.left, row), count, ' ', context.attribute);
+  }
+}
+
+}  // namespace kp

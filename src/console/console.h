@@ -22,17 +22,18 @@ constexpr int32_t kBackgroundOmitted = 2;
 struct ConsoleState {
   ColourIndex foreground = 7;  // stored colours, used when a call omits one
   ColourIndex background = 0;
-  bool started = false;        // standard handles taken, input mode set
+  bool started = false;  // standard handles taken, input mode set
   // Four output pages; every call goes to the active one. Only page 0 exists.
   int32_t outputHandles[4] = {1, 0, 0, 0};
   int32_t activeIndex = 0;
   int32_t visibleIndex = 0;
-  CellRect windowCache;        // left 0, window rows, right = buffer width - 1
-  bool windowCacheFilled = false;
-  int32_t firstViewRow = -1;   // view rows, counted from the window's top; -1 = unset
+  CellRect windowCache;            // left 0, window rows, right = buffer width - 1
+  bool windowCacheFilled = false;  // the cache has been taken at least once
+  bool consoleAnswered = false;    // the last fill found a console to ask
+  int32_t firstViewRow = -1;       // view rows, counted from the window's top; -1 = unset
   int32_t lastViewRow = -1;
-  bool pendingWrap = false;    // cursor parked on the bottom-right cell
-  bool slotPrepared = false;   // the console's FileSlot (number 0) is set up
+  bool pendingWrap = false;   // cursor parked on the bottom-right cell
+  bool slotPrepared = false;  // the console's FileSlot (number 0) is set up
 };
 
 // Console text output: colours, printing to file numbers, and the console
@@ -41,6 +42,9 @@ struct ConsoleState {
 class Console : public TextPrinter {
  public:
   Console(FileTable& files, ConsoleDevice& device);
+  ~Console() override;
+  Console(const Console&) = delete;
+  Console& operator=(const Console&) = delete;
 
   // Stores the given colour indices (low 4 bits) and sets the attribute.
   // Returns the previous stored foreground in bits 0-15, background in 16-31.
@@ -65,12 +69,24 @@ class Console : public TextPrinter {
 
  private:
   struct WriteContext;
+  struct Gather;
+
+  // The slot an open number names, or null (lastError IllegalCall) when it
+  // names none; prepares the console's slot on the first print.
+  FileSlot* resolveForPrint(FileNumber number);
+  ErrorCode writeToSlot(FileSlot& slot, const char* bytes, size_t length);
+  void endAction(FileSlot& slot, int endFlags);
 
   void prepareSlot();
-  void fillWindowCache();
+  // Takes the window cache from the device; returns false when no console answered.
+  bool fillWindowCache(ScreenBufferInfo* info);
+  void writeRawBytes(const char* bytes, size_t length);
+  void buildContext(WriteContext& context);
   void runTextEngine(WriteContext& context, const char* bytes, size_t length);
+  void flushGathered(WriteContext& context, Gather& gather);
   void writeRun(WriteContext& context, const char* bytes, size_t length);
-  void scrollView(WriteContext& context, int rows);
+  void scrollView(WriteContext& context, int32_t rows);
+  void blankRows(WriteContext& context, int32_t firstRow, int32_t lastRow);
 
   static ErrorCode writeHook(FileSlot& slot, const char* bytes, size_t count);
 

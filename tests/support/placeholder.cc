@@ -1,2 +1,0 @@
-// Placeholder until this unit is written.
-namespace kp {}
