@@ -91,21 +91,6 @@ TEST_F(PipeInput, EndOfInputIsTheConsoleClosingOnce) {
   EXPECT_EQ(log.types.size(), 1u);
 }
 
-TEST_F(PipeInput, KeyWaitEndsOnAByteOrOnTheEnd) {
-  {
-    PosixKeySource source(fds_[0], {});
-    KeyWait wait(source);
-    send("\n");
-    wait.waitForKey(-1);
-    EXPECT_EQ(wait.readKey(true, false), 0x0A);
-  }
-  PosixKeySource source(fds_[0], {});
-  KeyWait wait(source);
-  endInput();
-  wait.waitForKey(-1);
-  EXPECT_EQ(wait.readKey(true, false), kAltF4Code);
-}
-
 TEST(NullInput, DevNullEndsTheWaitAtTheFirstLook) {
   const int fd = open("/dev/null", O_RDONLY);
   ASSERT_GE(fd, 0);
