@@ -172,11 +172,7 @@ KeyEvent characterKey(unsigned char byte) {
   // Terminals send DEL for Backspace and NUL for Ctrl+Space.
   if (byte == 0x7F) return keyOf(VkBack, 0x08, 0);
   if (byte == 0x00) return keyOf(VkSpace, ' ', LeftCtrlPressed);
-  if (byte >= 0x80) {
-    KeyEvent key = keyOf(0, byte, 0);
-    key.virtualScanCode = 0;
-    return key;
-  }
+  if (byte >= 0x80) return keyOf(0, byte, 0);  // no key of a US keyboard types it
   const int16_t scan = kCharTable[byte];
   uint32_t state = 0;
   if (scan & kShift) state |= ShiftPressed;
