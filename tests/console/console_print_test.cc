@@ -194,14 +194,6 @@ TEST(ConsoleSlot, WithoutConsoleStartsAtColumnZeroWidthEighty) {
   EXPECT_NE(slot.hooks, nullptr);
 }
 
-TEST(ConsoleSlot, WriteHookReachesWriterAndReportsSuccess) {
-  Rig rig(true);
-  rig.print("");
-  FileSlot& slot = *rig.files.slotForNumber(0);
-  EXPECT_EQ(slot.hooks->writeBytes(slot, "hook", 4), Ok);
-  EXPECT_EQ(rig.screen.rawOutput(), "hook");
-}
-
 TEST(ConsoleSlot, ClearedWhenConsoleGoes) {
   FileTable files;
   MemoryScreen screen;

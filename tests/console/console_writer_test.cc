@@ -53,16 +53,6 @@ TEST(ConsoleWrap, TextEndingAtRightEdgeLeavesEmptyRowAfterLineEnd) {
   EXPECT_EQ(rig.cursorY(), 2);
 }
 
-TEST(ConsoleWrap, LongTextContinuesOnFollowingRows) {
-  Rig rig;
-  rig.print(std::string(80, 'a') + std::string(80, 'b') + "cc");
-  EXPECT_EQ(rig.screen.rowText(1), std::string(80, 'b'));
-  EXPECT_EQ(rig.screen.trimmedRow(2), "cc");
-  EXPECT_EQ(rig.cursorX(), 2);
-  EXPECT_EQ(rig.cursorY(), 2);
-  EXPECT_EQ(rig.screen.calls().writeCells, 3);  // one call per row segment
-}
-
 TEST(ConsoleWrap, BottomRightCellDefersScrollUntilNextOutput) {
   Rig rig;
   rig.printLines(24);
@@ -282,13 +272,6 @@ TEST(ConsoleControl, VerticalTabFormFeedAndNulAreCells) {
   EXPECT_EQ(rig.screen.rowText(0).substr(0, 5), std::string(text, sizeof text));
   EXPECT_EQ(rig.cursorX(), 5);
   EXPECT_EQ(rig.cursorY(), 0);
-}
-
-TEST(ConsoleControl, CarriageReturnGoesBackOnSameRow) {
-  Rig rig;
-  rig.write("hello\rJ");
-  EXPECT_EQ(rig.screen.trimmedRow(0), "Jello");
-  EXPECT_EQ(rig.cursorX(), 1);
 }
 
 // --- long texts ---
