@@ -30,6 +30,23 @@ CellPosition cellAt(int32_t x, int32_t y) {
   return {static_cast<int16_t>(x), static_cast<int16_t>(y)};
 }
 
+// Whether a text may hold CR or LF: a test for a byte below 0x0E, eight
+// bytes at a time, so that the usual text is not scanned byte by byte.
+bool mayHoldLineEnd(const char* bytes, size_t length) {
+  constexpr uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+  size_t i = 0;
+  for (; i + 8 <= length; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, bytes + i, 8);
+    if (((word - kOnes * 0x0E) & ~word & kHighBits) != 0) return true;
+  }
+  for (; i < length; ++i) {
+    if (static_cast<unsigned char>(bytes[i]) < 0x0E) return true;
+  }
+  return false;
+}
+
 bool answerUsable(const ScreenBufferInfo& info) {
   return info.size.x > 0 && info.size.y > 0;
 }
@@ -95,7 +112,7 @@ void Console::printText(FileNumber number, const char* bytes, size_t length, int
   FileSlot* slot = resolveForPrint(number);
   if (slot == nullptr) return;
   if (length != 0) writeToSlot(*slot, bytes, length);
-  endAction(*slot, endFlags);
+  if (endFlags != EndNothing) endAction(*slot, endFlags);
 }
 
 void Console::printText(FileNumber number, const char* text, int endFlags) {
@@ -121,17 +138,28 @@ FileSlot* Console::resolveForPrint(FileNumber number) {
 }
 
 ErrorCode Console::writeToSlot(FileSlot& slot, const char* bytes, size_t length) {
-  const ErrorCode result = files_.setLastError(slot.hooks->writeBytes(slot, bytes, length));
+  ErrorCode result = Ok;
+  if (slot.hooks == &hooks_) {
+    writeConsole(bytes, length);  // our own hook, called without the indirection
+  } else {
+    result = slot.hooks->writeBytes(slot, bytes, length);
+  }
+  files_.setLastError(result);
   if (result != Ok) return result;
   FileSlot& target = slot.redirect != nullptr ? *slot.redirect : slot;
   // The column counts from the last line end written, or grows by the whole text.
-  size_t afterLineEnd = length;
-  while (afterLineEnd > 0 && bytes[afterLineEnd - 1] != '\r' && bytes[afterLineEnd - 1] != '\n') {
-    --afterLineEnd;
+  size_t afterLineEnd = 0;
+  if (mayHoldLineEnd(bytes, length)) {
+    afterLineEnd = length;
+    while (afterLineEnd > 0 && bytes[afterLineEnd - 1] != '\r' && bytes[afterLineEnd - 1] != '\n') {
+      --afterLineEnd;
+    }
   }
   int64_t column = afterLineEnd == 0 ? int64_t{target.column} + static_cast<int64_t>(length)
                                      : static_cast<int64_t>(length - afterLineEnd);
-  if (target.lineWidth != 0) column %= target.lineWidth;
+  if (target.lineWidth != 0 && (column >= target.lineWidth || column < 0)) {
+    column %= target.lineWidth;
+  }
   target.column = static_cast<int32_t>(column);
   return Ok;
 }
@@ -198,7 +226,7 @@ bool Console::fillWindowCache(ScreenBufferInfo* info) {
 
 // --- The console writer --------------------------------------------------
 
-void Console::writeConsole(const char* bytes, size_t length) {
+void Console::writeConsoleFully(const char* bytes, size_t length) {
   if (length == 0) return;
   ensureStarted();
   if (!state_.windowCacheFilled) fillWindowCache(nullptr);
@@ -208,6 +236,12 @@ void Console::writeConsole(const char* bytes, size_t length) {
   }
 
   if (cache.left == cache.right || cache.top == cache.bottom) {
+    if (!rawSpaceAsked_) {
+      rawSpaceAsked_ = true;
+      rawSpace_ = device_.rawSpace();
+    }
+    // From now on texts that fit the device's buffer take the raw lane.
+    rawLane_ = rawSpace_.data != nullptr;
     writeRawBytes(bytes, length);
     device_.endOfWrite();
     return;

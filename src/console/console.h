@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "console/console_device.h"
 #include "console/text_printer.h"
@@ -55,8 +56,17 @@ class Console : public TextPrinter {
   void printText(FileNumber number, const char* text, int endFlags);
   void printLineEnd(FileNumber number, int endFlags) override;
 
-  // The console writer: one call per text.
-  void writeConsole(const char* bytes, size_t length);
+  // The console writer: one call per text. Redirected output that fits the
+  // buffer the device lent takes the raw lane, a plain copy: the table's
+  // millions of small pieces cost no call into the device.
+  void writeConsole(const char* bytes, size_t length) {
+    if (rawLane_ && length <= rawSpace_.capacity - *rawSpace_.used) {
+      std::memcpy(rawSpace_.data + *rawSpace_.used, bytes, length);
+      *rawSpace_.used += length;
+      return;
+    }
+    writeConsoleFully(bytes, length);
+  }
 
   // First use of the console (taken by the first colour switch, print or key poll).
   void ensureStarted();
@@ -92,6 +102,11 @@ class Console : public TextPrinter {
 
   FileTable& files_;
   ConsoleDevice& device_;
+  void writeConsoleFully(const char* bytes, size_t length);
+
+  ConsoleDevice::RawSpace rawSpace_;  // lent by the device at the first raw write
+  bool rawSpaceAsked_ = false;
+  bool rawLane_ = false;  // output is redirected and the device lent its buffer
   ConsoleState state_;
   DeviceHooks hooks_;
 };

@@ -18,10 +18,10 @@ struct CellRect {
 };
 
 struct ScreenBufferInfo {
-  CellPosition size;      // columns and rows of the screen buffer
-  CellPosition cursor;    // in buffer coordinates
-  uint16_t attribute = 7; // current attribute: foreground + 16 * background
-  CellRect window;        // visible window, in buffer coordinates
+  CellPosition size;       // columns and rows of the screen buffer
+  CellPosition cursor;     // in buffer coordinates
+  uint16_t attribute = 7;  // current attribute: foreground + 16 * background
+  CellRect window;         // visible window, in buffer coordinates
 };
 
 // The operations the console writer needs of a text console. The Windows
@@ -65,6 +65,19 @@ class ConsoleDevice {
   virtual bool setWindowInfo(CellRect window) = 0;
 
   virtual void beep(int frequencyHz, int durationMs) = 0;
+
+  // Raw output space a device may lend the writer: the writer appends a text
+  // that fits straight into data + *used and raises *used, with no call per
+  // text; what does not fit goes through writeRaw, which makes room. A device
+  // that keeps no such buffer lends nothing (data null). Texts copied into
+  // the lent space are not followed by endOfWrite: the space is only ever
+  // lent for output that is sent when full or by flushOutput.
+  struct RawSpace {
+    char* data = nullptr;
+    size_t* used = nullptr;
+    size_t capacity = 0;
+  };
+  virtual RawSpace rawSpace() { return {}; }
 
   // End of one console write: a device that buffers (a terminal) sends what
   // it gathered. Raw output may stay buffered until flushOutput.

@@ -34,12 +34,19 @@ static_assert(sizeof(kEndReachedLine2) - 1 == 75);
 static_assert(sizeof(kLeftRowTemplate) - 1 == 43);
 static_assert(sizeof(kRightLongTemplate) - 1 == 26);
 
+// Templates are fixed texts: their length is known without counting.
+template <size_t N>
+void beginStatement(TemplatePrinter& out, const char (&text)[N]) {
+  out.beginTemplate(text, N - 1);
+}
+
 void setForeground(Console& console, ColourIndex colour) {
   console.setColour(colour, 0, kBackgroundOmitted);
 }
 
-void printLine(Console& console, const char* text) {
-  console.printText(kConsole, text, std::strlen(text), EndLine);
+template <size_t N>
+void printLine(Console& console, const char (&text)[N]) {
+  console.printText(kConsole, text, N - 1, EndLine);
 }
 
 void printEmptyLine(Console& console) {
@@ -76,7 +83,7 @@ void printRow(Program& program, int64_t rowNumber, const RecipeEntry& recipe1,
   Console& console = program.console;
   TemplatePrinter& out = program.templates;
 
-  out.beginTemplate(kLeftRowTemplate);
+  beginStatement(out, kLeftRowTemplate);
   out.printTemplateInteger(kConsole, rowNumber, 0);
   out.printTemplateInteger(kConsole, recipe1.number, 0);
   out.printTemplateText(kConsole, recipe1.shortText.data(), recipe1.shortText.size(), 0);
@@ -84,17 +91,17 @@ void printRow(Program& program, int64_t rowNumber, const RecipeEntry& recipe1,
   out.endTemplate(kConsole);
 
   setForeground(console, colourFor(recipe1.number != recipe2.number));
-  out.beginTemplate(kRightNumberTemplate);
+  beginStatement(out, kRightNumberTemplate);
   out.printTemplateInteger(kConsole, recipe2.number, 0);
   out.endTemplate(kConsole);
 
   setForeground(console, colourFor(compareTexts(recipe1.shortText, recipe2.shortText) != 0));
-  out.beginTemplate(kRightShortTemplate);
+  beginStatement(out, kRightShortTemplate);
   out.printTemplateText(kConsole, recipe2.shortText.data(), recipe2.shortText.size(), 0);
   out.endTemplate(kConsole);
 
   setForeground(console, colourFor(compareTexts(recipe1.longText, recipe2.longText) != 0));
-  out.beginTemplate(kRightLongTemplate);
+  beginStatement(out, kRightLongTemplate);
   out.printTemplateText(kConsole, recipe2.longText.data(), recipe2.longText.size(),
                         LastItem | ItemLineEnd);
   out.endTemplate(kConsole);

@@ -12,6 +12,19 @@ bool isBlank(int c) {
   return c == ' ' || c == '\t';
 }
 
+// Bytes that are simply stored, whatever the field kind and quoting: most
+// bytes of a field take this one test.
+struct OrdinaryBytes {
+  bool table[256];
+  constexpr OrdinaryBytes() : table() {
+    for (int c = 0; c < 256; ++c) table[c] = true;
+    for (unsigned char c : {'\n', '\r', ',', ' ', '\t', '"', '&', '.', 'E', 'e', 'D', 'd'}) {
+      table[c] = false;
+    }
+  }
+};
+constexpr OrdinaryBytes kOrdinary;
+
 }  // namespace
 
 ErrorCode FieldReader::beginFileInput(FileNumber number) {
@@ -23,14 +36,9 @@ ErrorCode FieldReader::beginFileInput(FileNumber number) {
   return files_.setLastError(Ok);
 }
 
-int FieldReader::nextInputChar() {
+int FieldReader::nextInputCharSlow() {
   FileSlot* source = cursor_.source;
   if (source != nullptr && source->hooks != nullptr) {
-    // A disk file with nothing pushed back is read straight from its stream
-    // buffer; readBytes would deliver the same byte, only slower.
-    if (source->hooks == &diskFileHooks && source->putBackCount == 0 && source->stream != nullptr) {
-      return source->stream->getByte();
-    }
     unsigned char byte;
     size_t delivered = 0;
     files_.readBytes(source, &byte, 1, &delivered);
@@ -53,6 +61,56 @@ void FieldReader::putBackInputChar(int byte) {
   if (cursor_.textPosition > 0) --cursor_.textPosition;
 }
 
+// The source's bytes for one token, taken from the stream's buffer through
+// local pointers. The token's byte stores may alias anything, so reading
+// through the stream's own pointers would reload them after every byte.
+// Anything beyond the buffer goes through the reader's one-byte services.
+class FieldReader::ByteWindow {
+ public:
+  explicit ByteWindow(FieldReader& reader) : reader_(reader) { acquire(); }
+  ~ByteWindow() { release(); }
+  ByteWindow(const ByteWindow&) = delete;
+  ByteWindow& operator=(const ByteWindow&) = delete;
+
+  int next() {
+    if (next_ != limit_) return *next_++;
+    release();
+    const int c = reader_.nextInputChar();
+    acquire();
+    return c;
+  }
+
+  void putBack(int c) {
+    release();
+    reader_.putBackInputChar(c);
+    acquire();
+  }
+
+ private:
+  void acquire() {
+    FileSlot* source = reader_.cursor_.source;
+    if (source != nullptr && source->hooks == &diskFileHooks && source->putBackCount == 0 &&
+        source->stream != nullptr) {
+      stream_ = source->stream;
+      begin_ = next_ = stream_->bufferedBegin();
+      limit_ = stream_->bufferedEnd();
+    }
+  }
+
+  void release() {
+    if (stream_ == nullptr) return;
+    stream_->skipBuffered(static_cast<size_t>(next_ - begin_));
+    stream_ = nullptr;
+    begin_ = next_ = limit_ = nullptr;
+  }
+
+  FieldReader& reader_;
+  FileStream* stream_ = nullptr;
+  const unsigned char* begin_ = nullptr;
+  const unsigned char* next_ = nullptr;
+  const unsigned char* limit_ = nullptr;
+};
+
 size_t FieldReader::readFieldToken(size_t maxLength, FieldKind kind, char* buffer,
                                    bool* looksFloating) {
   const bool integerKind = kind == FieldKind::Integer;
@@ -60,21 +118,28 @@ size_t FieldReader::readFieldToken(size_t maxLength, FieldKind kind, char* buffe
   bool inQuotes = false;
   bool radixPrefixSeen = false;
   size_t count = 0;
+  ByteWindow input(*this);
 
   int c;
   do {
-    c = nextInputChar();
+    c = input.next();
   } while (isBlank(c));
 
   if (c >= 0) {
     for (;;) {
       if (count >= maxLength) break;  // only a zero limit gets here
+      if (kOrdinary.table[c]) {
+        buffer[count++] = static_cast<char>(c);
+        c = input.next();
+        if (c < 0 || count == maxLength) break;
+        continue;
+      }
       switch (c) {
         case '\n':
           goto done;
         case '\r': {
-          const int after = nextInputChar();
-          if (after != '\n') putBackInputChar(after);
+          const int after = input.next();
+          if (after != '\n') input.putBack(after);
           goto done;
         }
         case ',':
@@ -96,7 +161,7 @@ size_t FieldReader::readFieldToken(size_t maxLength, FieldKind kind, char* buffe
           } else if (integerKind) {
             inQuotes = false;  // the number goes on after the closing quote
           } else {
-            c = nextInputChar();
+            c = input.next();
             goto trailing;
           }
           break;
@@ -122,19 +187,19 @@ size_t FieldReader::readFieldToken(size_t maxLength, FieldKind kind, char* buffe
           buffer[count++] = static_cast<char>(c);
           break;
       }
-      c = nextInputChar();
+      c = input.next();
       if (c < 0 || count == maxLength) break;
     }
 
   trailing:
     // After the token: blanks are skipped and one separator is consumed;
     // any other byte is left to begin the next field.
-    while (isBlank(c)) c = nextInputChar();
+    while (isBlank(c)) c = input.next();
     if (c == '\r') {
-      const int after = nextInputChar();
-      if (after != '\n') putBackInputChar(after);
+      const int after = input.next();
+      if (after != '\n') input.putBack(after);
     } else if (c >= 0 && c != '\n' && c != ',') {
-      putBackInputChar(c);
+      input.putBack(c);
     }
   }
 
@@ -149,15 +214,16 @@ ErrorCode FieldReader::readIntegerField(int32_t& value) {
   bool looksFloating = false;
   readFieldToken(kIntegerFieldLimit, FieldKind::Integer, token, &looksFloating);
   // The conversions see the token as a string: a zero byte ends it.
-  const size_t length = std::strlen(token);
+  const size_t length = std::strlen(token);  // short: at most 67 bytes
   value = looksFloating ? parseFloatToken(token, length) : parseIntegerToken(token, length);
   return files_.setLastError(Ok);
 }
 
 ErrorCode FieldReader::readTextField(std::string& text) {
   char token[kTextFieldLimit + 1];
-  readFieldToken(kTextFieldLimit, FieldKind::Text, token, nullptr);
-  text.assign(token, std::strlen(token));  // a zero byte cuts the text
+  const size_t count = readFieldToken(kTextFieldLimit, FieldKind::Text, token, nullptr);
+  const void* zero = std::memchr(token, 0, count);  // a zero byte cuts the text
+  text.assign(token, zero != nullptr ? static_cast<const char*>(zero) - token : count);
   return files_.setLastError(Ok);
 }
 

@@ -32,6 +32,13 @@ class FileStream {
     return fill();
   }
 
+  // The bytes already in the buffer, for a reader that takes a run of them
+  // at once; skipBuffered(n) consumes the first n. Empty where the platform
+  // stream keeps no buffer of ours.
+  const unsigned char* bufferedBegin() const { return next_; }
+  const unsigned char* bufferedEnd() const { return limit_; }
+  void skipBuffered(size_t count) { next_ += count; }
+
   // Reads up to count bytes; returns how many were delivered (0 at the end).
   size_t read(unsigned char* destination, size_t count);
 

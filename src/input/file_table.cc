@@ -163,16 +163,6 @@ void FileTable::closeAllFiles() {
   for (FileNumber number = kFirstFile; number <= kLastFile; ++number) clearSlot(slots_[number]);
 }
 
-FileSlot* FileTable::slotForNumber(FileNumber number) {
-  if (number == -1) return &slots_[256];
-  if (number < 0 || number > kLastFile) return nullptr;
-  return &slots_[number];
-}
-
-const FileSlot* FileTable::slotForNumber(FileNumber number) const {
-  return const_cast<FileTable*>(this)->slotForNumber(number);
-}
-
 ErrorCode FileTable::readBytes(FileSlot* slot, unsigned char* destination, size_t count,
                                size_t* delivered) {
   if (delivered != nullptr) *delivered = 0;

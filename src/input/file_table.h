@@ -97,8 +97,15 @@ class FileTable {
 
   // The slot of a number: 0 the console, -1 the reserved slot, 1..255 files;
   // null for every other number.
-  FileSlot* slotForNumber(FileNumber number);
-  const FileSlot* slotForNumber(FileNumber number) const;
+  // Inline: every print and every end test resolves a number.
+  FileSlot* slotForNumber(FileNumber number) {
+    if (number == -1) return &slots_[256];
+    if (number < 0 || number > kLastFile) return nullptr;
+    return &slots_[number];
+  }
+  const FileSlot* slotForNumber(FileNumber number) const {
+    return const_cast<FileTable*>(this)->slotForNumber(number);
+  }
 
   // Byte services of the field reader. Pushed-back bytes come first.
   ErrorCode readBytes(FileSlot* slot, unsigned char* destination, size_t count, size_t* delivered);

@@ -176,6 +176,12 @@ bool TerminalDevice::writeRaw(const char* bytes, size_t count, size_t* written) 
   return ok;
 }
 
+ConsoleDevice::RawSpace TerminalDevice::rawSpace() {
+  // Only plain redirected output: raw bytes onto a terminal are defused one by one.
+  if (cells_ || rawToTty_) return {};
+  return {buffer_.get(), &used_, kBufferSize};
+}
+
 void TerminalDevice::flushOutput() {
   if (cells_) {
     endOfWrite();
