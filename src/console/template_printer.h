@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "console/template_number.h"
@@ -36,7 +37,11 @@ class TemplatePrinter {
   TemplatePrinter(TextPrinter& out, FileTable* errorCell);
 
   ErrorCode beginTemplate(const char* text, size_t length);
-  ErrorCode beginTemplate(const char* text);  // NUL-terminated
+  // NUL-terminated. Inline, so that the length of a constant template is
+  // known when compiling the caller.
+  ErrorCode beginTemplate(const char* text) {
+    return beginTemplate(text, text != nullptr ? std::strlen(text) : 0);
+  }
   ErrorCode endTemplate(FileNumber number);
 
   ErrorCode printTemplateInteger(FileNumber number, int64_t value, uint32_t flags);
@@ -56,10 +61,21 @@ class TemplatePrinter {
   ErrorCode done();
 
   void emitLiteral(FileNumber number);
+  void emitEscapedLiteral(FileNumber number);
   void startItem(FileNumber number);
   void finishNumericItem(FileNumber number, uint32_t flags);
   void finishTextItem(FileNumber number, uint32_t flags);
+  // The field at readPosition when it is a plain run of '#': its width, else 0.
+  size_t plainDigitField() const;
+  // An integer in a plain '#' field, when it needs no exponent form; false
+  // (nothing printed, nothing consumed) otherwise.
+  bool printPlainInteger(FileNumber number, uint64_t magnitude, bool negative);
+  // Reads the numeric field (or finds none) and prints the value into it.
+  void printNumberField(FileNumber number, const DecimalValue& value);
   void printNumber(FileNumber number, const DecimalValue& value, uint32_t flags);
+  // A text in a well-formed backslash field at most one working buffer wide;
+  // false (nothing printed, nothing consumed) for any other field.
+  bool printBackslashField(FileNumber number, const char* text, size_t length);
   // Reads the text field at readPosition; returns its width in columns, or
   // -1 when the item prints nothing. '&' gives the text's own length.
   int64_t readTextField(size_t textLength);

@@ -1,0 +1,84 @@
+// Instruction cost of one table row in the template printer alone: the four
+// statements of a row, run for many rows into a printer that only counts.
+// Meant for callgrind, whose counts repeat from run to run:
+//   g++ -std=c++20 -O2 -g -Isrc bench/template_row_cost.cc \
+//       src/console/template_printer.cc src/console/template_number.cc -o /tmp/row_cost
+//   valgrind --tool=callgrind --toggle-collect='*printRows*' /tmp/row_cost 100000
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "console/template_printer.h"
+
+namespace {
+
+class CountingPrinter : public kp::TextPrinter {
+ public:
+  void printText(kp::FileNumber, const char*, size_t length, int) override { bytes += length; }
+  void printLineEnd(kp::FileNumber, int) override { bytes += 2; }
+  size_t bytes = 0;
+};
+
+struct Record {
+  int32_t number;
+  const char* shortText;
+  const char* longText;
+  size_t shortLength = std::strlen(shortText);
+  size_t longLength = std::strlen(longText);
+};
+
+// Texts of 1 to 30 bytes and numbers of 1 to 4 digits, as recipes hold them.
+const Record kRecords[] = {
+    {250, "g", "Mehl"},
+    {12, "EL", "Zucker"},
+    {1, "TL", "Salz"},
+    {500, "ml", "Milch"},
+    {3, "St", "Eier"},
+    {1000, "g", "Weizenmehl Type 405"},
+    {-5, "EL", "Butter, weich"},
+    {75, "g", "Zartbitterschokolade, gehackt"},
+    {2, "Pr", "Muskatnuss, frisch gerieben"},
+    {40, "g", "Hefe"},
+    {7, "kg", "Kartoffeln, mehligkochend"},
+    {125, "ml", "Sahne"},
+};
+constexpr size_t kRecordCount = sizeof kRecords / sizeof kRecords[0];
+
+constexpr char kLeft[] = "  ##   #### \\\\ \\                        \\  ";
+constexpr char kNumber[] = "#### ";
+constexpr char kShort[] = "\\\\ ";
+constexpr char kLong[] = "\\                        \\";
+
+__attribute__((noinline)) void printRows(kp::TemplatePrinter& out, int64_t rows) {
+  for (int64_t row = 1; row <= rows; ++row) {
+    const Record& one = kRecords[row % kRecordCount];
+    const Record& two = kRecords[(row * 7 + 3) % kRecordCount];
+    out.beginTemplate(kLeft);
+    out.printTemplateInteger(0, row, 0);
+    out.printTemplateInteger(0, one.number, 0);
+    out.printTemplateText(0, one.shortText, one.shortLength, 0);
+    out.printTemplateText(0, one.longText, one.longLength, 0);
+    out.endTemplate(0);
+    out.beginTemplate(kNumber);
+    out.printTemplateInteger(0, two.number, 0);
+    out.endTemplate(0);
+    out.beginTemplate(kShort);
+    out.printTemplateText(0, two.shortText, two.shortLength, 0);
+    out.endTemplate(0);
+    out.beginTemplate(kLong);
+    out.printTemplateText(0, two.longText, two.longLength, kp::LastItem | kp::ItemLineEnd);
+    out.endTemplate(0);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int64_t rows = argc > 1 ? std::atoll(argv[1]) : 100000;
+  CountingPrinter printer;
+  kp::TemplatePrinter templates(printer, nullptr);
+  printRows(templates, rows);
+  std::printf("%lld rows, %zu bytes\n", static_cast<long long>(rows), printer.bytes);
+  return 0;
+}
