@@ -3,6 +3,16 @@
 #include <cstring>
 #include <limits>
 
+// The per-item path is a few dozen instructions; a call and its register
+// saves would be a good part of it. Rare paths stay out of line.
+#if defined(__GNUC__)
+#define KP_HOT inline __attribute__((always_inline))
+#define KP_COLD __attribute__((noinline, cold))
+#else
+#define KP_HOT inline
+#define KP_COLD
+#endif
+
 namespace kp {
 
 namespace {
@@ -21,7 +31,7 @@ struct ByteClasses {
 };
 constexpr ByteClasses kByteClasses;
 
-inline uint8_t classOf(char c) {
+KP_HOT uint8_t classOf(char c) {
   return kByteClasses.of[static_cast<unsigned char>(c)];
 }
 
@@ -35,40 +45,111 @@ struct RunExtenders {
 };
 constexpr RunExtenders kRunExtenders;
 
-// Counts the spaces from `at` on, eight at a time while they last.
-inline size_t countSpaces(const char* at, size_t limit) {
-  constexpr uint64_t kEightSpaces = 0x2020202020202020ull;
-  size_t count = 0;
-  while (limit - count >= 8) {
-    uint64_t eight;
-    std::memcpy(&eight, at + count, sizeof eight);
-    if (eight != kEightSpaces) break;
-    count += 8;
+// "00" to "99", so that digits go out two at a time.
+struct DigitPairs {
+  char of[200] = {};
+  constexpr DigitPairs() {
+    for (int i = 0; i < 100; ++i) {
+      of[2 * i] = static_cast<char>('0' + i / 10);
+      of[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
   }
+};
+constexpr DigitPairs kDigitPairs;
+
+// Writes the digits of a magnitude right to left, ending before `end`.
+KP_HOT char* putDigits(char* end, uint64_t magnitude) {
+  while (magnitude > std::numeric_limits<uint32_t>::max()) {
+    *--end = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  }
+  // Narrower division is cheaper, and row values are small.
+  auto narrow = static_cast<uint32_t>(magnitude);
+  while (narrow >= 100) {
+    end -= 2;
+    std::memcpy(end, kDigitPairs.of + 2 * (narrow % 100), 2);
+    narrow /= 100;
+  }
+  if (narrow >= 10) {
+    end -= 2;
+    std::memcpy(end, kDigitPairs.of + 2 * narrow, 2);
+  } else {
+    *--end = static_cast<char>('0' + narrow);
+  }
+  return end;
+}
+
+constexpr uint64_t kEightSpaces = 0x2020202020202020ull;
+constexpr uint64_t kLowBits = 0x0101010101010101ull;
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+
+// Nonzero when one of the eight bytes is zero.
+KP_HOT uint64_t zeroByteIn(uint64_t eight) {
+  return (eight - kLowBits) & ~eight & kHighBits;
+}
+
+KP_HOT uint64_t load8(const char* from) {
+  uint64_t eight;
+  std::memcpy(&eight, from, sizeof eight);
+  return eight;
+}
+
+KP_HOT void store8(char* to, uint64_t eight) {
+  std::memcpy(to, &eight, sizeof eight);
+}
+
+// True when bytes[0..count) holds a NUL byte; reads nothing outside them.
+KP_HOT bool holdsNul(const char* bytes, size_t count) {
+  if (count < 8) {
+    for (size_t i = 0; i < count; ++i) {
+      if (bytes[i] == 0) return true;
+    }
+    return false;
+  }
+  uint64_t zero = zeroByteIn(load8(bytes + count - 8));
+  for (size_t i = 0; i + 8 < count; i += 8) zero |= zeroByteIn(load8(bytes + i));
+  return zero != 0;
+}
+
+// Copies count bytes and says whether they held a NUL byte.
+KP_HOT bool copyNoting(char* to, const char* from, size_t count) {
+  uint64_t zero = 0;
+  size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    const uint64_t eight = load8(from + i);
+    zero |= zeroByteIn(eight);
+    store8(to + i, eight);
+  }
+  if (i != count && count >= 8) {
+    // The tail as one word ending at the last byte.
+    const uint64_t eight = load8(from + count - 8);
+    zero |= zeroByteIn(eight);
+    store8(to + count - 8, eight);
+    return zero != 0;
+  }
+  for (; i < count; ++i) {
+    to[i] = from[i];
+    if (from[i] == 0) zero = 1;
+  }
+  return zero != 0;
+}
+
+// Counts the spaces from `at` on, eight at a time while they last.
+KP_HOT size_t countSpaces(const char* at, size_t limit) {
+  size_t count = 0;
+  while (limit - count >= 8 && load8(at + count) == kEightSpaces) count += 8;
   while (count < limit && at[count] == ' ') ++count;
   return count;
 }
 
-// Writes the digits of a magnitude right to left, ending before `end`.
-inline char* putDigits(char* end, uint64_t magnitude) {
-  if (magnitude <= std::numeric_limits<uint32_t>::max()) {
-    // Narrower division is cheaper, and row values are small.
-    auto narrow = static_cast<uint32_t>(magnitude);
-    do {
-      *--end = static_cast<char>('0' + narrow % 10);
-      narrow /= 10;
-    } while (narrow != 0);
-    return end;
-  }
-  do {
-    *--end = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  return end;
+// Spaces over [to, to + count), and up to 7 bytes beyond, which the caller
+// has room for.
+KP_HOT void fillSpacesOver(char* to, size_t count) {
+  for (size_t i = 0; i < count; i += 8) store8(to + i, kEightSpaces);
 }
 
 // Shows each NUL byte as a space, so that a text field keeps its width.
-inline void blankNulBytes(char* bytes, size_t count) {
+KP_COLD void blankNulBytes(char* bytes, size_t count) {
   char* const end = bytes + count;
   for (char* nul = bytes; (nul = static_cast<char*>(std::memchr(nul, 0, end - nul))) != nullptr;) {
     *nul = ' ';
@@ -80,21 +161,47 @@ inline void blankNulBytes(char* bytes, size_t count) {
 TemplatePrinter::TemplatePrinter(TextPrinter& out, FileTable* errorCell)
     : out_(out), errorCell_(errorCell) {}
 
-inline ErrorCode TemplatePrinter::done() {
+KP_HOT ErrorCode TemplatePrinter::done() {
   if (errorCell_ != nullptr) errorCell_->setLastError(Ok);
   return Ok;
 }
 
-inline void TemplatePrinter::consume(size_t count) {
+KP_HOT void TemplatePrinter::consume(size_t count) {
   state_.readPosition += count;
   state_.remaining -= static_cast<int32_t>(count);
 }
 
-inline void TemplatePrinter::release() {
+KP_HOT void TemplatePrinter::release() {
   state_.templateCopy.clear();  // keeps the capacity for the next statement
   state_.active = false;
   state_.readPosition = 0;
   state_.remaining = 0;
+}
+
+void TemplateCopy::assign(const char* text, size_t length) {
+  if (length > capacity_) {
+    // The old storage goes only after the copy, since text may lie in it.
+    size_t capacity = capacity_ * 2 > 64 ? capacity_ * 2 : 64;
+    if (capacity < length) capacity = length;
+    std::unique_ptr<char[]> storage(new char[capacity]);
+    std::memcpy(storage.get(), text, length);
+    storage_ = std::move(storage);
+    capacity_ = capacity;
+  } else if (length != 0) {
+    char* const to = storage_.get();
+    const auto from = reinterpret_cast<uintptr_t>(text);
+    const auto start = reinterpret_cast<uintptr_t>(to);
+    if (from >= start && from < start + capacity_) {
+      std::memmove(to, text, length);
+    } else if (length >= 8) {
+      // Whole words, the last one ending at the last byte.
+      for (size_t i = 0; i + 8 < length; i += 8) store8(to + i, load8(text + i));
+      store8(to + length - 8, load8(text + length - 8));
+    } else {
+      for (size_t i = 0; i < length; ++i) to[i] = text[i];
+    }
+  }
+  size_ = length;
 }
 
 ErrorCode TemplatePrinter::beginTemplate(const char* text, size_t length) {
@@ -102,19 +209,21 @@ ErrorCode TemplatePrinter::beginTemplate(const char* text, size_t length) {
   const size_t limit = static_cast<size_t>(std::numeric_limits<int32_t>::max());
   if (text == nullptr) length = 0;
   if (length > limit) length = limit;
-  std::string& copy = state_.templateCopy;
+  TemplateCopy& copy = state_.templateCopy;
   // The same template again needs no new copy, only a fresh start.
   const bool same = state_.active && copy.size() == length &&
                     (length == 0 || std::memcmp(copy.data(), text, length) == 0);
-  if (!same) copy.assign(text != nullptr ? text : "", length);
+  if (!same) copy.assign(text, length);
   state_.active = true;
   state_.readPosition = 0;
-  state_.remaining = static_cast<int32_t>(copy.size());
+  state_.remaining = static_cast<int32_t>(length);
   return done();
 }
 
 ErrorCode TemplatePrinter::endTemplate(FileNumber number) {
-  emitLiteral(number);
+  // Past the template's start every item has already printed the literal
+  // text up to the next field, so only a fresh template can have some.
+  if (state_.readPosition == 0) emitLiteral(number);
   release();
   return done();
 }
@@ -122,7 +231,7 @@ ErrorCode TemplatePrinter::endTemplate(FileNumber number) {
 // Literal text up to the next field start. A plain run (no escapes, no
 // byte whose meaning depends on the next one, at most one working buffer)
 // goes out straight from the template copy; anything else is gathered.
-inline void TemplatePrinter::emitLiteral(FileNumber number) {
+KP_HOT void TemplatePrinter::emitLiteral(FileNumber number) {
   if (!hasTemplate() || state_.remaining <= 0) return;
   const char* const at = readPointer();
   const size_t left = static_cast<size_t>(state_.remaining);
@@ -141,7 +250,7 @@ inline void TemplatePrinter::emitLiteral(FileNumber number) {
 // The general literal scan: '_' makes the byte after it literal, and a run
 // longer than the working buffer goes out in several pieces, so the field
 // behind it still receives the next item.
-void TemplatePrinter::emitEscapedLiteral(FileNumber number) {
+KP_COLD void TemplatePrinter::emitEscapedLiteral(FileNumber number) {
   size_t gathered = 0;
   while (state_.remaining > 0) {
     const char* at = readPointer();
@@ -166,22 +275,25 @@ void TemplatePrinter::emitEscapedLiteral(FileNumber number) {
   if (gathered != 0) out_.printText(number, work_, gathered, EndNothing);
 }
 
-inline void TemplatePrinter::startItem(FileNumber number) {
+KP_HOT void TemplatePrinter::startItem(FileNumber number) {
+  if (!hasTemplate()) return;
   // A used-up template starts over, its leading literal text included.
-  if (hasTemplate() && state_.remaining == 0) {
+  if (state_.remaining == 0) {
     state_.readPosition = 0;
     state_.remaining = static_cast<int32_t>(state_.templateCopy.size());
   }
-  emitLiteral(number);
+  // Every item ends by printing the literal text up to the next field, so
+  // there is some before this one only at the template's start.
+  if (state_.readPosition == 0) emitLiteral(number);
 }
 
-inline void TemplatePrinter::finishNumericItem(FileNumber number, uint32_t flags) {
+KP_HOT void TemplatePrinter::finishNumericItem(FileNumber number, uint32_t flags) {
   emitLiteral(number);
   if ((flags & 3u) != 0) out_.printLineEnd(number, static_cast<int>(flags & 3u));
   if ((flags & LastItem) != 0) release();
 }
 
-inline void TemplatePrinter::finishTextItem(FileNumber number, uint32_t flags) {
+KP_HOT void TemplatePrinter::finishTextItem(FileNumber number, uint32_t flags) {
   emitLiteral(number);
   if ((flags & LastItem) != 0) {
     if ((flags & ItemLineEnd) != 0) out_.printLineEnd(number, EndLine);
@@ -189,7 +301,7 @@ inline void TemplatePrinter::finishTextItem(FileNumber number, uint32_t flags) {
   }
 }
 
-inline size_t TemplatePrinter::plainDigitField() const {
+KP_HOT size_t TemplatePrinter::plainDigitField() const {
   if (!hasTemplate() || state_.remaining <= 0) return 0;
   const char* at = readPointer();
   const size_t left = static_cast<size_t>(state_.remaining);
@@ -201,7 +313,7 @@ inline size_t TemplatePrinter::plainDigitField() const {
   return width <= static_cast<size_t>(kMaxFieldPositions) ? width : 0;
 }
 
-inline bool TemplatePrinter::printPlainInteger(FileNumber number, uint64_t magnitude,
+KP_HOT bool TemplatePrinter::printPlainInteger(FileNumber number, uint64_t magnitude,
                                                bool negative) {
   const size_t width = plainDigitField();
   if (width == 0) return false;
@@ -210,9 +322,10 @@ inline bool TemplatePrinter::printPlainInteger(FileNumber number, uint64_t magni
   if (negative) *--start = '-';
   const size_t used = static_cast<size_t>(end - start);
   if (used <= width) {
+    // Right to left in whole words: the field leaves room for the overshoot.
     const size_t fill = width - used;
+    for (size_t i = 8; i < fill + 8; i += 8) store8(start - i, kEightSpaces);
     start -= fill;
-    std::memset(start, ' ', fill);
   } else if (used <= width + 3) {
     *--start = '%';  // grows the field rather than cutting the number
   } else {
@@ -223,7 +336,7 @@ inline bool TemplatePrinter::printPlainInteger(FileNumber number, uint64_t magni
   return true;
 }
 
-void TemplatePrinter::printNumberField(FileNumber number, const DecimalValue& value) {
+KP_COLD void TemplatePrinter::printNumberField(FileNumber number, const DecimalValue& value) {
   NumericField field;
   size_t taken = 0;
   if (hasTemplate() && state_.remaining > 0) {
@@ -277,7 +390,7 @@ ErrorCode TemplatePrinter::printTemplateSingle(FileNumber number, float value, u
   return done();
 }
 
-int64_t TemplatePrinter::readTextField(size_t textLength) {
+KP_COLD int64_t TemplatePrinter::readTextField(size_t textLength) {
   if (!hasTemplate() || state_.remaining <= 0) return -1;
   const char* at = readPointer();
   const size_t left = static_cast<size_t>(state_.remaining);
@@ -315,7 +428,7 @@ void TemplatePrinter::printTextColumns(FileNumber number, size_t length, size_t 
   }
 }
 
-inline bool TemplatePrinter::printBackslashField(FileNumber number, const char* text,
+KP_HOT bool TemplatePrinter::printBackslashField(FileNumber number, const char* text,
                                                  size_t length) {
   if (!hasTemplate() || state_.remaining < 2) return false;
   const char* at = readPointer();
@@ -324,17 +437,21 @@ inline bool TemplatePrinter::printBackslashField(FileNumber number, const char* 
   const size_t spaces = countSpaces(at + 1, left - 1);
   if (spaces + 1 >= left || at[spaces + 1] != '\\') return false;  // malformed
   const size_t width = spaces + 2;
-  if (width > sizeof work_) return false;
+  // Whole-word fills may overshoot the field by up to 7 bytes.
+  if (width > sizeof work_ - 8) return false;
   consume(width);
-  if (length >= width && std::memchr(text, 0, width) == nullptr) {
-    // Cut: the text's own bytes are the field.
-    out_.printText(number, text, width, EndNothing);
-    return true;
+  if (length >= width) {
+    if (!holdsNul(text, width)) {
+      // Cut: the text's own bytes are the field.
+      out_.printText(number, text, width, EndNothing);
+      return true;
+    }
+    std::memcpy(work_, text, width);
+    blankNulBytes(work_, width);
+  } else {
+    if (copyNoting(work_, text, length)) blankNulBytes(work_, length);
+    fillSpacesOver(work_ + length, width - length);
   }
-  const size_t shown = length < width ? length : width;
-  if (shown != 0) std::memcpy(work_, text, shown);
-  blankNulBytes(work_, shown);
-  std::memset(work_ + shown, ' ', width - shown);
   out_.printText(number, work_, width, EndNothing);
   return true;
 }

@@ -3,7 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <string_view>
 
 #include "console/template_number.h"
 #include "console/text_printer.h"
@@ -18,12 +20,43 @@ enum ItemFlags : uint32_t {
   LastItem = 0x80000000u,  // the statement's last item: release the template
 };
 
+// The statement's own copy of its template. The storage only grows, so that
+// a program printing the same few templates row after row allocates once.
+class TemplateCopy {
+ public:
+  TemplateCopy() = default;
+  TemplateCopy(const TemplateCopy& other) { assign(other.data(), other.size()); }
+  TemplateCopy& operator=(const TemplateCopy& other) {
+    if (this != &other) assign(other.data(), other.size());
+    return *this;
+  }
+
+  const char* data() const { return storage_ != nullptr ? storage_.get() : ""; }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  std::string_view view() const { return {data(), size_}; }
+  operator std::string() const { return std::string(data(), size_); }
+
+  // text may point into this copy's own bytes.
+  void assign(const char* text, size_t length);
+  void clear() { size_ = 0; }  // keeps the storage
+
+  friend bool operator==(const TemplateCopy& copy, std::string_view text) {
+    return copy.view() == text;
+  }
+
+ private:
+  std::unique_ptr<char[]> storage_;
+  size_t capacity_ = 0;
+  size_t size_ = 0;
+};
+
 // The statement in progress.
 struct TemplateState {
-  std::string templateCopy;  // capacity is kept between statements
-  bool active = false;       // a template is held
-  size_t readPosition = 0;   // first byte not yet consumed
-  int32_t remaining = 0;     // bytes from readPosition to the end; 0 = used up
+  TemplateCopy templateCopy;
+  bool active = false;      // a template is held
+  size_t readPosition = 0;  // first byte not yet consumed
+  int32_t remaining = 0;    // bytes from readPosition to the end; 0 = used up
 };
 
 // Template-formatted printing: numbers and texts laid out into the fields of
