@@ -98,40 +98,64 @@ KP_HOT void store8(char* to, uint64_t eight) {
   std::memcpy(to, &eight, sizeof eight);
 }
 
+KP_HOT uint32_t load4(const char* from) {
+  uint32_t four;
+  std::memcpy(&four, from, sizeof four);
+  return four;
+}
+
+KP_HOT void store4(char* to, uint32_t four) {
+  std::memcpy(to, &four, sizeof four);
+}
+
+// Nonzero when one of the four bytes is zero.
+KP_HOT uint32_t zeroByteIn4(uint32_t four) {
+  return (four - 0x01010101u) & ~four & 0x80808080u;
+}
+
+// Short runs (under 8 bytes) are read as two overlapping words of 4, or as
+// first, middle and last byte, rather than byte by byte.
+
 // True when bytes[0..count) holds a NUL byte; reads nothing outside them.
 KP_HOT bool holdsNul(const char* bytes, size_t count) {
-  if (count < 8) {
-    for (size_t i = 0; i < count; ++i) {
-      if (bytes[i] == 0) return true;
-    }
-    return false;
+  if (count >= 8) {
+    uint64_t zero = zeroByteIn(load8(bytes + count - 8));
+    for (size_t i = 0; i + 8 < count; i += 8) zero |= zeroByteIn(load8(bytes + i));
+    return zero != 0;
   }
-  uint64_t zero = zeroByteIn(load8(bytes + count - 8));
-  for (size_t i = 0; i + 8 < count; i += 8) zero |= zeroByteIn(load8(bytes + i));
-  return zero != 0;
+  if (count >= 4) return (zeroByteIn4(load4(bytes)) | zeroByteIn4(load4(bytes + count - 4))) != 0;
+  if (count == 0) return false;
+  return bytes[0] == 0 || bytes[count / 2] == 0 || bytes[count - 1] == 0;
 }
 
 // Copies count bytes and says whether they held a NUL byte.
 KP_HOT bool copyNoting(char* to, const char* from, size_t count) {
-  uint64_t zero = 0;
-  size_t i = 0;
-  for (; i + 8 <= count; i += 8) {
-    const uint64_t eight = load8(from + i);
-    zero |= zeroByteIn(eight);
-    store8(to + i, eight);
+  if (count >= 8) {
+    uint64_t zero = 0;
+    for (size_t i = 0; i + 8 < count; i += 8) {
+      const uint64_t eight = load8(from + i);
+      zero |= zeroByteIn(eight);
+      store8(to + i, eight);
+    }
+    const uint64_t last = load8(from + count - 8);  // ends at the last byte
+    store8(to + count - 8, last);
+    return (zero | zeroByteIn(last)) != 0;
   }
-  if (i != count && count >= 8) {
-    // The tail as one word ending at the last byte.
-    const uint64_t eight = load8(from + count - 8);
-    zero |= zeroByteIn(eight);
-    store8(to + count - 8, eight);
-    return zero != 0;
+  if (count >= 4) {
+    const uint32_t first = load4(from);
+    const uint32_t last = load4(from + count - 4);
+    store4(to, first);
+    store4(to + count - 4, last);
+    return (zeroByteIn4(first) | zeroByteIn4(last)) != 0;
   }
-  for (; i < count; ++i) {
-    to[i] = from[i];
-    if (from[i] == 0) zero = 1;
-  }
-  return zero != 0;
+  if (count == 0) return false;
+  const char first = from[0];
+  const char middle = from[count / 2];
+  const char last = from[count - 1];
+  to[0] = first;
+  to[count / 2] = middle;
+  to[count - 1] = last;
+  return first == 0 || middle == 0 || last == 0;
 }
 
 // Counts the spaces from `at` on, eight at a time while they last.
@@ -156,6 +180,33 @@ KP_COLD void blankNulBytes(char* bytes, size_t count) {
   }
 }
 
+// Equal bytes, compared a word at a time.
+KP_HOT bool sameBytes(const char* a, const char* b, size_t count) {
+  if (count >= 8) {
+    uint64_t differ = load8(a + count - 8) ^ load8(b + count - 8);
+    for (size_t i = 0; i + 8 < count; i += 8) differ |= load8(a + i) ^ load8(b + i);
+    return differ == 0;
+  }
+  if (count >= 4) {
+    return ((load4(a) ^ load4(b)) | (load4(a + count - 4) ^ load4(b + count - 4))) == 0;
+  }
+  if (count == 0) return true;
+  return a[0] == b[0] && a[count / 2] == b[count / 2] && a[count - 1] == b[count - 1];
+}
+
+constexpr uint32_t kNoPlainRun = std::numeric_limits<uint32_t>::max();
+
+// The literal run from `from` when it can go out straight from the template:
+// plain bytes only, up to a byte that always starts a field or to the end,
+// at most one working buffer. Its length, else kNoPlainRun.
+uint32_t plainRunAt(const char* bytes, size_t length, size_t from) {
+  size_t run = 0;
+  while (from + run < length && classOf(bytes[from + run]) == Plain) ++run;
+  if (run > kFieldBufferSize) return kNoPlainRun;
+  if (from + run < length && classOf(bytes[from + run]) != AlwaysField) return kNoPlainRun;
+  return static_cast<uint32_t>(run);
+}
+
 }  // namespace
 
 TemplatePrinter::TemplatePrinter(TextPrinter& out, FileTable* errorCell)
@@ -172,36 +223,92 @@ KP_HOT void TemplatePrinter::consume(size_t count) {
 }
 
 KP_HOT void TemplatePrinter::release() {
-  state_.templateCopy.clear();  // keeps the capacity for the next statement
+  state_.templateCopy.size_ = 0;  // the bytes stay kept for the next statement
   state_.active = false;
   state_.readPosition = 0;
   state_.remaining = 0;
+  held_ = nullptr;
 }
 
-void TemplateCopy::assign(const char* text, size_t length) {
-  if (length > capacity_) {
-    // The old storage goes only after the copy, since text may lie in it.
-    size_t capacity = capacity_ * 2 > 64 ? capacity_ * 2 : 64;
-    if (capacity < length) capacity = length;
-    std::unique_ptr<char[]> storage(new char[capacity]);
-    std::memcpy(storage.get(), text, length);
-    storage_ = std::move(storage);
-    capacity_ = capacity;
-  } else if (length != 0) {
-    char* const to = storage_.get();
-    const auto from = reinterpret_cast<uintptr_t>(text);
-    const auto start = reinterpret_cast<uintptr_t>(to);
-    if (from >= start && from < start + capacity_) {
-      std::memmove(to, text, length);
-    } else if (length >= 8) {
-      // Whole words, the last one ending at the last byte.
-      for (size_t i = 0; i + 8 < length; i += 8) store8(to + i, load8(text + i));
-      store8(to + length - 8, load8(text + length - 8));
-    } else {
-      for (size_t i = 0; i < length; ++i) to[i] = text[i];
+// Looks for a kept template with these bytes, the one after the last begun
+// first: a program that prints its rows with a few statements in turn finds
+// each at the first try.
+KP_HOT TemplatePrinter::KeptTemplate* TemplatePrinter::findKept(const char* text, size_t length) {
+  size_t i = nextKept_;
+  for (size_t tries = 0; tries < kKeptTemplates; ++tries) {
+    KeptTemplate& kept = kept_[i];
+    i = i + 1 == kKeptTemplates ? 0 : i + 1;
+    if (kept.used && kept.length == length && sameBytes(kept.bytes.get(), text, length)) {
+      nextKept_ = i;
+      return &kept;
     }
   }
-  size_ = length;
+  return nullptr;
+}
+
+// Copies a new template over the kept one in turn and looks at its fields.
+KP_COLD TemplatePrinter::KeptTemplate* TemplatePrinter::keep(const char* text, size_t length) {
+  KeptTemplate& kept = kept_[nextKept_];
+  nextKept_ = nextKept_ + 1 == kKeptTemplates ? 0 : nextKept_ + 1;
+  if (kept.bytes == nullptr || length > kept.capacity) {
+    // The old bytes go only after the copy, since text may lie in them.
+    const size_t capacity = length > 64 ? length : 64;
+    std::unique_ptr<char[]> bytes(new char[capacity]);
+    if (length != 0) std::memcpy(bytes.get(), text, length);
+    kept.bytes = std::move(bytes);
+    kept.capacity = capacity;
+  } else if (length != 0) {
+    std::memmove(kept.bytes.get(), text, length);  // text may lie in a kept template
+  }
+  kept.length = length;
+  kept.used = true;
+  plan(kept);
+  return &kept;
+}
+
+// Finds the leading literal and then, field by field, what the fast paths
+// can take, as far as every literal on the way is plain.
+void TemplatePrinter::plan(KeptTemplate& kept) {
+  const char* const bytes = kept.bytes.get();
+  const size_t length = kept.length;
+  kept.stepCount = 0;
+  const uint32_t leading = plainRunAt(bytes, length, 0);
+  kept.leadingPlain = leading != kNoPlainRun;
+  kept.leadingLength = kept.leadingPlain ? leading : 0;
+  if (!kept.leadingPlain) return;
+  size_t at = leading;
+  while (at < length && kept.stepCount < kMaxSteps) {
+    Step& step = kept.steps[kept.stepCount++];
+    step = Step();
+    step.fieldStart = static_cast<uint32_t>(at);
+    const char* const field = bytes + at;
+    const size_t left = length - at;
+    if (field[0] == '#') {
+      size_t width = 1;
+      while (width < left && field[width] == '#') ++width;
+      // A byte that may extend the field leaves it to the general reader.
+      const bool plain =
+          width == left || !kRunExtenders.of[static_cast<unsigned char>(field[width])];
+      if (plain && width <= static_cast<size_t>(kMaxFieldPositions)) {
+        step.kind = FieldKind::Digits;
+        step.fieldLength = static_cast<uint32_t>(width);
+      }
+    } else if (field[0] == '\\' && left >= 2 && (field[1] == ' ' || field[1] == '\\')) {
+      const size_t spaces = countSpaces(field + 1, left - 1);
+      // Whole-word fills may overshoot the field by up to 7 bytes.
+      if (spaces + 1 < left && field[spaces + 1] == '\\' && spaces + 2 <= kFieldBufferSize - 8) {
+        step.kind = FieldKind::TextColumns;
+        step.fieldLength = static_cast<uint32_t>(spaces + 2);
+      }
+    }
+    // How much the general way takes of any other field is its own affair.
+    if (step.kind == FieldKind::Other) return;
+    const uint32_t literal = plainRunAt(bytes, length, at + step.fieldLength);
+    if (literal == kNoPlainRun) return;  // the general scan prints it; the plan ends
+    step.literalPlain = true;
+    step.literalLength = literal;
+    at += step.fieldLength + literal;
+  }
 }
 
 ErrorCode TemplatePrinter::beginTemplate(const char* text, size_t length) {
@@ -209,14 +316,15 @@ ErrorCode TemplatePrinter::beginTemplate(const char* text, size_t length) {
   const size_t limit = static_cast<size_t>(std::numeric_limits<int32_t>::max());
   if (text == nullptr) length = 0;
   if (length > limit) length = limit;
-  TemplateCopy& copy = state_.templateCopy;
-  // The same template again needs no new copy, only a fresh start.
-  const bool same = state_.active && copy.size() == length &&
-                    (length == 0 || std::memcmp(copy.data(), text, length) == 0);
-  if (!same) copy.assign(text, length);
+  KeptTemplate* kept = findKept(text, length);
+  if (kept == nullptr) kept = keep(text, length);
+  held_ = kept;
+  state_.templateCopy.data_ = kept->bytes.get();
+  state_.templateCopy.size_ = length;
   state_.active = true;
   state_.readPosition = 0;
   state_.remaining = static_cast<int32_t>(length);
+  step_ = 0;
   return done();
 }
 
@@ -275,56 +383,78 @@ KP_COLD void TemplatePrinter::emitEscapedLiteral(FileNumber number) {
   if (gathered != 0) out_.printText(number, work_, gathered, EndNothing);
 }
 
-KP_HOT void TemplatePrinter::startItem(FileNumber number) {
-  if (!hasTemplate()) return;
+KP_HOT const TemplatePrinter::Step* TemplatePrinter::startItem(FileNumber number) {
+  if (!hasTemplate()) return nullptr;
   // A used-up template starts over, its leading literal text included.
   if (state_.remaining == 0) {
     state_.readPosition = 0;
     state_.remaining = static_cast<int32_t>(state_.templateCopy.size());
   }
+  const KeptTemplate& kept = *held_;
   // Every item ends by printing the literal text up to the next field, so
   // there is some before this one only at the template's start.
-  if (state_.readPosition == 0) emitLiteral(number);
+  if (state_.readPosition == 0) {
+    step_ = 0;
+    if (!kept.leadingPlain) {
+      emitLiteral(number);
+      return nullptr;
+    }
+    if (kept.leadingLength != 0) {
+      consume(kept.leadingLength);
+      out_.printText(number, state_.templateCopy.data(), kept.leadingLength, EndNothing);
+    }
+  }
+  if (step_ < kept.stepCount && kept.steps[step_].fieldStart == state_.readPosition) {
+    return &kept.steps[step_];
+  }
+  return nullptr;
 }
 
-KP_HOT void TemplatePrinter::finishNumericItem(FileNumber number, uint32_t flags) {
+KP_HOT void TemplatePrinter::finishStep(FileNumber number, const Step& step) {
+  ++step_;
+  if (!step.literalPlain) {
+    emitLiteral(number);
+  } else if (step.literalLength != 0) {
+    const char* const at = readPointer();
+    consume(step.literalLength);
+    out_.printText(number, at, step.literalLength, EndNothing);
+  }
+}
+
+KP_COLD void TemplatePrinter::finishGeneralItem(FileNumber number) {
   emitLiteral(number);
+  if (!hasTemplate()) return;
+  // The item may have taken a field the plan knows: go on from the step that
+  // stands at the new position, if one does.
+  const KeptTemplate& kept = *held_;
+  while (step_ < kept.stepCount && kept.steps[step_].fieldStart < state_.readPosition) ++step_;
+}
+
+KP_HOT void TemplatePrinter::endNumericItem(FileNumber number, uint32_t flags) {
   if ((flags & 3u) != 0) out_.printLineEnd(number, static_cast<int>(flags & 3u));
   if ((flags & LastItem) != 0) release();
 }
 
-KP_HOT void TemplatePrinter::finishTextItem(FileNumber number, uint32_t flags) {
-  emitLiteral(number);
+KP_HOT void TemplatePrinter::endTextItem(FileNumber number, uint32_t flags) {
   if ((flags & LastItem) != 0) {
     if ((flags & ItemLineEnd) != 0) out_.printLineEnd(number, EndLine);
     release();
   }
 }
 
-KP_HOT size_t TemplatePrinter::plainDigitField() const {
-  if (!hasTemplate() || state_.remaining <= 0) return 0;
-  const char* at = readPointer();
-  const size_t left = static_cast<size_t>(state_.remaining);
-  if (at[0] != '#') return 0;
-  size_t width = 1;
-  while (width < left && at[width] == '#') ++width;
-  // What follows may extend the field: the general reader decides then.
-  if (width < left && kRunExtenders.of[static_cast<unsigned char>(at[width])]) return 0;
-  return width <= static_cast<size_t>(kMaxFieldPositions) ? width : 0;
-}
-
-KP_HOT bool TemplatePrinter::printPlainInteger(FileNumber number, uint64_t magnitude,
-                                               bool negative) {
-  const size_t width = plainDigitField();
-  if (width == 0) return false;
+KP_HOT bool TemplatePrinter::printDigits(FileNumber number, const Step& step, uint64_t magnitude,
+                                         bool negative) {
+  const size_t width = step.fieldLength;
   char* const end = work_ + sizeof work_;
   char* start = putDigits(end, magnitude);
   if (negative) *--start = '-';
   const size_t used = static_cast<size_t>(end - start);
   if (used <= width) {
-    // Right to left in whole words: the field leaves room for the overshoot.
+    // Right to left in whole words: the working buffer leaves room for the
+    // overshoot, since a field is at most kMaxFieldPositions wide.
     const size_t fill = width - used;
-    for (size_t i = 8; i < fill + 8; i += 8) store8(start - i, kEightSpaces);
+    store8(start - 8, kEightSpaces);
+    for (size_t i = 16; i < fill + 8; i += 8) store8(start - i, kEightSpaces);
     start -= fill;
   } else if (used <= width + 3) {
     *--start = '%';  // grows the field rather than cutting the number
@@ -355,28 +485,37 @@ KP_COLD void TemplatePrinter::printNumberField(FileNumber number, const DecimalV
 void TemplatePrinter::printNumber(FileNumber number, const DecimalValue& value, uint32_t flags) {
   startItem(number);
   printNumberField(number, value);
-  finishNumericItem(number, flags);
+  finishGeneralItem(number);
+  endNumericItem(number, flags);
 }
 
 ErrorCode TemplatePrinter::printTemplateInteger(FileNumber number, int64_t value, uint32_t flags) {
-  startItem(number);
   // Unsigned arithmetic takes the most negative value's magnitude too.
   uint64_t magnitude = static_cast<uint64_t>(value);
   if (value < 0) magnitude = 0 - magnitude;
-  if (!printPlainInteger(number, magnitude, value < 0)) {
+  const Step* step = startItem(number);
+  if (step != nullptr && step->kind == FieldKind::Digits &&
+      printDigits(number, *step, magnitude, value < 0)) {
+    finishStep(number, *step);
+  } else {
     printNumberField(number, decimalFromSigned(value));
+    finishGeneralItem(number);
   }
-  finishNumericItem(number, flags);
+  endNumericItem(number, flags);
   return done();
 }
 
 ErrorCode TemplatePrinter::printTemplateUnsigned(FileNumber number, uint64_t value,
                                                  uint32_t flags) {
-  startItem(number);
-  if (!printPlainInteger(number, value, false)) {
+  const Step* step = startItem(number);
+  if (step != nullptr && step->kind == FieldKind::Digits &&
+      printDigits(number, *step, value, false)) {
+    finishStep(number, *step);
+  } else {
     printNumberField(number, decimalFromUnsigned(value));
+    finishGeneralItem(number);
   }
-  finishNumericItem(number, flags);
+  endNumericItem(number, flags);
   return done();
 }
 
@@ -428,23 +567,14 @@ void TemplatePrinter::printTextColumns(FileNumber number, size_t length, size_t 
   }
 }
 
-KP_HOT bool TemplatePrinter::printBackslashField(FileNumber number, const char* text,
-                                                 size_t length) {
-  if (!hasTemplate() || state_.remaining < 2) return false;
-  const char* at = readPointer();
-  const size_t left = static_cast<size_t>(state_.remaining);
-  if (at[0] != '\\' || (at[1] != ' ' && at[1] != '\\')) return false;
-  const size_t spaces = countSpaces(at + 1, left - 1);
-  if (spaces + 1 >= left || at[spaces + 1] != '\\') return false;  // malformed
-  const size_t width = spaces + 2;
-  // Whole-word fills may overshoot the field by up to 7 bytes.
-  if (width > sizeof work_ - 8) return false;
-  consume(width);
+// At most one working buffer less a word wide, as the plan makes sure.
+KP_HOT void TemplatePrinter::printColumns(FileNumber number, const char* text, size_t length,
+                                          size_t width) {
   if (length >= width) {
     if (!holdsNul(text, width)) {
       // Cut: the text's own bytes are the field.
       out_.printText(number, text, width, EndNothing);
-      return true;
+      return;
     }
     std::memcpy(work_, text, width);
     blankNulBytes(work_, width);
@@ -453,25 +583,33 @@ KP_HOT bool TemplatePrinter::printBackslashField(FileNumber number, const char* 
     fillSpacesOver(work_ + length, width - length);
   }
   out_.printText(number, work_, width, EndNothing);
-  return true;
+}
+
+KP_COLD void TemplatePrinter::printTextField(FileNumber number, const char* text, size_t length) {
+  const int64_t width = readTextField(length);
+  if (width <= 0) return;
+  // A NUL byte shows as a space, so that the field keeps its width.
+  printTextColumns(number, length, static_cast<size_t>(width),
+                   [text](char* destination, size_t from, size_t count) {
+                     if (count == 0) return;  // a null text has nothing to copy
+                     std::memcpy(destination, text + from, count);
+                     blankNulBytes(destination, count);
+                   });
 }
 
 ErrorCode TemplatePrinter::printTemplateText(FileNumber number, const char* text, size_t length,
                                              uint32_t flags) {
   if (text == nullptr) length = 0;
-  startItem(number);
-  if (!printBackslashField(number, text, length)) {
-    const int64_t width = readTextField(length);
-    if (width > 0) {
-      printTextColumns(number, length, static_cast<size_t>(width),
-                       [text](char* destination, size_t from, size_t count) {
-                         if (count == 0) return;  // a null text has nothing to copy
-                         std::memcpy(destination, text + from, count);
-                         blankNulBytes(destination, count);
-                       });
-    }
+  const Step* step = startItem(number);
+  if (step != nullptr && step->kind == FieldKind::TextColumns) {
+    consume(step->fieldLength);
+    printColumns(number, text, length, step->fieldLength);
+    finishStep(number, *step);
+  } else {
+    printTextField(number, text, length);
+    finishGeneralItem(number);
   }
-  finishTextItem(number, flags);
+  endTextItem(number, flags);
   return done();
 }
 
@@ -494,7 +632,8 @@ ErrorCode TemplatePrinter::printTemplateWideText(FileNumber number, const char16
                        }
                      });
   }
-  finishTextItem(number, flags);
+  finishGeneralItem(number);
+  endTextItem(number, flags);
   return done();
 }
 

@@ -20,34 +20,24 @@ enum ItemFlags : uint32_t {
   LastItem = 0x80000000u,  // the statement's last item: release the template
 };
 
-// The statement's own copy of its template. The storage only grows, so that
-// a program printing the same few templates row after row allocates once.
+// The statement's own copy of its template: a view of one of the templates
+// the printer keeps. Its bytes stay put after the statement ends, so that a
+// program printing the same few templates row after row copies them once.
 class TemplateCopy {
  public:
-  TemplateCopy() = default;
-  TemplateCopy(const TemplateCopy& other) { assign(other.data(), other.size()); }
-  TemplateCopy& operator=(const TemplateCopy& other) {
-    if (this != &other) assign(other.data(), other.size());
-    return *this;
-  }
-
-  const char* data() const { return storage_ != nullptr ? storage_.get() : ""; }
+  const char* data() const { return data_; }
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
-  std::string_view view() const { return {data(), size_}; }
-  operator std::string() const { return std::string(data(), size_); }
-
-  // text may point into this copy's own bytes.
-  void assign(const char* text, size_t length);
-  void clear() { size_ = 0; }  // keeps the storage
+  std::string_view view() const { return {data_, size_}; }
+  operator std::string() const { return std::string(data_, size_); }
 
   friend bool operator==(const TemplateCopy& copy, std::string_view text) {
     return copy.view() == text;
   }
 
  private:
-  std::unique_ptr<char[]> storage_;
-  size_t capacity_ = 0;
+  friend class TemplatePrinter;
+  const char* data_ = "";
   size_t size_ = 0;
 };
 
@@ -68,6 +58,9 @@ class TemplatePrinter {
  public:
   // lastError, when given, is left at Ok by every operation.
   TemplatePrinter(TextPrinter& out, FileTable* errorCell);
+  // The state's template copy points into the printer itself.
+  TemplatePrinter(const TemplatePrinter&) = delete;
+  TemplatePrinter& operator=(const TemplatePrinter&) = delete;
 
   ErrorCode beginTemplate(const char* text, size_t length);
   // NUL-terminated. Inline, so that the length of a constant template is
@@ -87,28 +80,71 @@ class TemplatePrinter {
   const TemplateState& state() const { return state_; }
 
  private:
+  // What a kept template's fields look like to the fast paths. A template is
+  // looked at once, when it is first begun; later statements with the same
+  // bytes reuse what was found. Anything the fast paths do not take goes the
+  // general way, byte by byte.
+  enum class FieldKind : uint8_t {
+    Digits,       // a plain run of '#'
+    TextColumns,  // a well-formed backslash field
+    Other,        // anything else: the general way
+  };
+  struct Step {  // one field and the literal text after it
+    uint32_t fieldStart = 0;
+    uint32_t fieldLength = 0;  // also the width of Digits and TextColumns
+    uint32_t literalLength = 0;
+    FieldKind kind = FieldKind::Other;
+    bool literalPlain = false;  // the literal goes out straight from the copy
+  };
+  static constexpr size_t kMaxSteps = 8;
+  struct KeptTemplate {
+    std::unique_ptr<char[]> bytes;
+    size_t capacity = 0;
+    size_t length = 0;
+    bool used = false;
+    bool leadingPlain = false;
+    uint32_t leadingLength = 0;
+    uint32_t stepCount = 0;
+    Step steps[kMaxSteps];
+  };
+  static constexpr size_t kKeptTemplates = 4;
+
   bool hasTemplate() const { return state_.active; }
   const char* readPointer() const { return state_.templateCopy.data() + state_.readPosition; }
   void consume(size_t count);
   void release();
   ErrorCode done();
 
+  KeptTemplate* findKept(const char* text, size_t length);
+  KeptTemplate* keep(const char* text, size_t length);
+  static void plan(KeptTemplate& kept);
+
   void emitLiteral(FileNumber number);
   void emitEscapedLiteral(FileNumber number);
-  void startItem(FileNumber number);
-  void finishNumericItem(FileNumber number, uint32_t flags);
-  void finishTextItem(FileNumber number, uint32_t flags);
-  // The field at readPosition when it is a plain run of '#': its width, else 0.
-  size_t plainDigitField() const;
+  // Starts an item: the template starts over when used up, and the literal
+  // text at its start goes out. Returns the step of the field at
+  // readPosition when the fast paths may take it, else nullptr.
+  const Step* startItem(FileNumber number);
+  // After a field taken the fast way: its literal text, the next step.
+  void finishStep(FileNumber number, const Step& step);
+  // After an item taken the general way: the literal text after its field,
+  // and the step that stands at readPosition, if any.
+  void finishGeneralItem(FileNumber number);
+  void endNumericItem(FileNumber number, uint32_t flags);
+  void endTextItem(FileNumber number, uint32_t flags);
+
   // An integer in a plain '#' field, when it needs no exponent form; false
   // (nothing printed, nothing consumed) otherwise.
-  bool printPlainInteger(FileNumber number, uint64_t magnitude, bool negative);
+  bool printDigits(FileNumber number, const Step& step, uint64_t magnitude, bool negative);
   // Reads the numeric field (or finds none) and prints the value into it.
   void printNumberField(FileNumber number, const DecimalValue& value);
+  // A floating item, always the general way.
   void printNumber(FileNumber number, const DecimalValue& value, uint32_t flags);
-  // A text in a well-formed backslash field at most one working buffer wide;
-  // false (nothing printed, nothing consumed) for any other field.
-  bool printBackslashField(FileNumber number, const char* text, size_t length);
+  // A text in a backslash field of `width` columns, cut or filled.
+  void printColumns(FileNumber number, const char* text, size_t length, size_t width);
+  // Reads the text field at readPosition (or finds none) and prints the text
+  // into it.
+  void printTextField(FileNumber number, const char* text, size_t length);
   // Reads the text field at readPosition; returns its width in columns, or
   // -1 when the item prints nothing. '&' gives the text's own length.
   int64_t readTextField(size_t textLength);
@@ -121,7 +157,11 @@ class TemplatePrinter {
   TextPrinter& out_;
   FileTable* errorCell_;
   TemplateState state_;
-  char work_[kFieldBufferSize];  // numeric fields, text fields and literal runs
+  KeptTemplate kept_[kKeptTemplates];
+  KeptTemplate* held_ = nullptr;  // the kept template of the statement, when active
+  size_t nextKept_ = 0;           // the one tried first; also the next to be replaced
+  uint32_t step_ = 0;             // the held template's step at readPosition, when any
+  char work_[kFieldBufferSize];   // numeric fields, text fields and literal runs
 };
 
 }  // namespace kp
