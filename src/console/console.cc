@@ -35,13 +35,27 @@ CellPosition cellAt(int32_t x, int32_t y) {
 bool mayHoldLineEnd(const char* bytes, size_t length) {
   constexpr uint64_t kOnes = 0x0101010101010101ULL;
   constexpr uint64_t kHighBits = 0x8080808080808080ULL;
-  size_t i = 0;
-  for (; i + 8 <= length; i += 8) {
-    uint64_t word;
-    std::memcpy(&word, bytes + i, 8);
-    if (((word - kOnes * 0x0E) & ~word & kHighBits) != 0) return true;
+  auto anyBelow = [](uint64_t word) { return ((word - kOnes * 0x0E) & ~word & kHighBits) != 0; };
+  if (length >= 8) {
+    size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+      uint64_t word;
+      std::memcpy(&word, bytes + i, 8);
+      if (anyBelow(word)) return true;
+    }
+    if (i == length) return false;
+    uint64_t last;  // the last eight bytes, overlapping what was tested
+    std::memcpy(&last, bytes + length - 8, 8);
+    return anyBelow(last);
   }
-  for (; i < length; ++i) {
+  if (length >= 4) {  // two overlapping four-byte words
+    uint32_t first;
+    uint32_t last;
+    std::memcpy(&first, bytes, 4);
+    std::memcpy(&last, bytes + length - 4, 4);
+    return anyBelow(uint64_t{first} | (uint64_t{last} << 32));
+  }
+  for (size_t i = 0; i < length; ++i) {
     if (static_cast<unsigned char>(bytes[i]) < 0x0E) return true;
   }
   return false;
