@@ -159,6 +159,28 @@ TEST(ConsoleColumn, CountsFromLastLineEndInText) {
   EXPECT_EQ(rig.files.slotForNumber(0)->column, 0);
 }
 
+// Line ends are looked for several bytes at a time: every length class and
+// every position of a CR or LF within it must still be found.
+TEST(ConsoleColumn, FindsALineEndAtAnyPositionOfTextsOfAnyLength) {
+  for (size_t length = 1; length <= 20; ++length) {
+    for (size_t at = 0; at < length; ++at) {
+      for (char lineEnd : {'\r', '\n'}) {
+        Rig rig(true);
+        rig.print("abc");
+        std::string text(length, 'x');
+        text[at] = lineEnd;
+        rig.print(text);
+        EXPECT_EQ(rig.files.slotForNumber(0)->column, static_cast<int32_t>(length - at - 1))
+            << "length " << length << " line end at " << at;
+      }
+    }
+    Rig rig(true);
+    rig.print("abc");
+    rig.print(std::string(length, '\x0e'));  // the lowest byte that is no line end
+    EXPECT_EQ(rig.files.slotForNumber(0)->column, static_cast<int32_t>(3 + length));
+  }
+}
+
 TEST(ConsoleColumn, ZonePaddingOnScreenUsesCursorAtFirstPrint) {
   Rig rig(false);
   rig.screen.placeCursor(20, 3);
