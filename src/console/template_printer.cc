@@ -210,7 +210,10 @@ uint32_t plainRunAt(const char* bytes, size_t length, size_t from) {
 }  // namespace
 
 TemplatePrinter::TemplatePrinter(TextPrinter& out, FileTable* errorCell)
-    : out_(out), errorCell_(errorCell) {}
+    : out_(out), errorCell_(errorCell) {
+  for (size_t i = 0; i < kKeptTemplates; ++i) kept_[i].following = &kept_[(i + 1) % kKeptTemplates];
+  nextKept_ = &kept_[0];
+}
 
 KP_HOT ErrorCode TemplatePrinter::done() {
   if (errorCell_ != nullptr) errorCell_->setLastError(Ok);
@@ -228,19 +231,18 @@ KP_HOT void TemplatePrinter::release() {
   state_.readPosition = 0;
   state_.remaining = 0;
   held_ = nullptr;
+  ready_ = nullptr;
 }
 
 // Looks for a kept template with these bytes, the one after the last begun
 // first: a program that prints its rows with a few statements in turn finds
 // each at the first try.
 KP_HOT TemplatePrinter::KeptTemplate* TemplatePrinter::findKept(const char* text, size_t length) {
-  size_t i = nextKept_;
-  for (size_t tries = 0; tries < kKeptTemplates; ++tries) {
-    KeptTemplate& kept = kept_[i];
-    i = i + 1 == kKeptTemplates ? 0 : i + 1;
-    if (kept.used && kept.length == length && sameBytes(kept.bytes.get(), text, length)) {
-      nextKept_ = i;
-      return &kept;
+  KeptTemplate* kept = nextKept_;
+  for (size_t tries = 0; tries < kKeptTemplates; ++tries, kept = kept->following) {
+    if (kept->length == length && sameBytes(kept->bytes.get(), text, length)) {
+      nextKept_ = kept->following;
+      return kept;
     }
   }
   return nullptr;
@@ -248,8 +250,8 @@ KP_HOT TemplatePrinter::KeptTemplate* TemplatePrinter::findKept(const char* text
 
 // Copies a new template over the kept one in turn and looks at its fields.
 KP_COLD TemplatePrinter::KeptTemplate* TemplatePrinter::keep(const char* text, size_t length) {
-  KeptTemplate& kept = kept_[nextKept_];
-  nextKept_ = nextKept_ + 1 == kKeptTemplates ? 0 : nextKept_ + 1;
+  KeptTemplate& kept = *nextKept_;
+  nextKept_ = kept.following;
   if (kept.bytes == nullptr || length > kept.capacity) {
     // The old bytes go only after the copy, since text may lie in them.
     const size_t capacity = length > 64 ? length : 64;
@@ -261,7 +263,6 @@ KP_COLD TemplatePrinter::KeptTemplate* TemplatePrinter::keep(const char* text, s
     std::memmove(kept.bytes.get(), text, length);  // text may lie in a kept template
   }
   kept.length = length;
-  kept.used = true;
   plan(kept);
   return &kept;
 }
@@ -308,7 +309,16 @@ void TemplatePrinter::plan(KeptTemplate& kept) {
     step.literalPlain = true;
     step.literalLength = literal;
     at += step.fieldLength + literal;
+    step.end = static_cast<uint32_t>(at);
+    step.remainingAfter = static_cast<int32_t>(length - at);
   }
+  // A step is followed by the next when its literal leads there and the
+  // template is not used up.
+  for (uint32_t i = 0; i + 1 < kept.stepCount; ++i) {
+    Step& step = kept.steps[i];
+    step.next = step.literalPlain && step.remainingAfter > 0 ? &kept.steps[i + 1] : nullptr;
+  }
+  if (kept.stepCount != 0) kept.steps[kept.stepCount - 1].next = nullptr;
 }
 
 ErrorCode TemplatePrinter::beginTemplate(const char* text, size_t length) {
@@ -324,7 +334,8 @@ ErrorCode TemplatePrinter::beginTemplate(const char* text, size_t length) {
   state_.active = true;
   state_.readPosition = 0;
   state_.remaining = static_cast<int32_t>(length);
-  step_ = 0;
+  // A template that starts with a field the fast paths take is ready at once.
+  ready_ = kept->leadingLength == 0 && kept->stepCount != 0 ? &kept->steps[0] : nullptr;
   return done();
 }
 
@@ -390,44 +401,60 @@ KP_HOT const TemplatePrinter::Step* TemplatePrinter::startItem(FileNumber number
     state_.readPosition = 0;
     state_.remaining = static_cast<int32_t>(state_.templateCopy.size());
   }
-  const KeptTemplate& kept = *held_;
   // Every item ends by printing the literal text up to the next field, so
-  // there is some before this one only at the template's start.
-  if (state_.readPosition == 0) {
-    step_ = 0;
-    if (!kept.leadingPlain) {
-      emitLiteral(number);
-      return nullptr;
-    }
-    if (kept.leadingLength != 0) {
-      consume(kept.leadingLength);
-      out_.printText(number, state_.templateCopy.data(), kept.leadingLength, EndNothing);
-    }
+  // there is some before this one only at the template's start; elsewhere
+  // no step was ready, and the general way takes the item.
+  if (state_.readPosition != 0) return nullptr;
+  const KeptTemplate& kept = *held_;
+  if (!kept.leadingPlain) {
+    emitLiteral(number);
+    return nullptr;
   }
-  if (step_ < kept.stepCount && kept.steps[step_].fieldStart == state_.readPosition) {
-    return &kept.steps[step_];
+  if (kept.leadingLength != 0) {
+    consume(kept.leadingLength);
+    out_.printText(number, state_.templateCopy.data(), kept.leadingLength, EndNothing);
   }
-  return nullptr;
+  return kept.stepCount != 0 ? &kept.steps[0] : nullptr;
+}
+
+KP_HOT void TemplatePrinter::takeStep(const Step& step) {
+  if (step.literalPlain) {
+    state_.readPosition = step.end;
+    state_.remaining = step.remainingAfter;
+    ready_ = step.next;
+  } else {
+    consume(step.fieldLength);
+    ready_ = nullptr;
+  }
 }
 
 KP_HOT void TemplatePrinter::finishStep(FileNumber number, const Step& step) {
-  ++step_;
   if (!step.literalPlain) {
-    emitLiteral(number);
+    finishGeneralItem(number);
   } else if (step.literalLength != 0) {
-    const char* const at = readPointer();
-    consume(step.literalLength);
-    out_.printText(number, at, step.literalLength, EndNothing);
+    out_.printText(number, state_.templateCopy.data() + step.fieldStart + step.fieldLength,
+                   step.literalLength, EndNothing);
   }
 }
 
 KP_COLD void TemplatePrinter::finishGeneralItem(FileNumber number) {
   emitLiteral(number);
-  if (!hasTemplate()) return;
-  // The item may have taken a field the plan knows: go on from the step that
-  // stands at the new position, if one does.
+  findReadyStep();
+}
+
+// The item may have taken a field the plan knows, or none: the step that
+// stands at the new position, if one does, is ready for the next item.
+void TemplatePrinter::findReadyStep() {
+  ready_ = nullptr;
+  if (!hasTemplate() || state_.remaining <= 0) return;
   const KeptTemplate& kept = *held_;
-  while (step_ < kept.stepCount && kept.steps[step_].fieldStart < state_.readPosition) ++step_;
+  if (!kept.leadingPlain) return;  // the plan has no steps
+  for (uint32_t i = 0; i < kept.stepCount; ++i) {
+    if (kept.steps[i].fieldStart == state_.readPosition) {
+      ready_ = &kept.steps[i];
+      return;
+    }
+  }
 }
 
 KP_HOT void TemplatePrinter::endNumericItem(FileNumber number, uint32_t flags) {
@@ -461,7 +488,7 @@ KP_HOT bool TemplatePrinter::printDigits(FileNumber number, const Step& step, ui
   } else {
     return false;  // the exponent form
   }
-  consume(width);
+  takeStep(step);
   out_.printText(number, start, static_cast<size_t>(end - start), EndNothing);
   return true;
 }
@@ -483,7 +510,7 @@ KP_COLD void TemplatePrinter::printNumberField(FileNumber number, const DecimalV
 }
 
 void TemplatePrinter::printNumber(FileNumber number, const DecimalValue& value, uint32_t flags) {
-  startItem(number);
+  if (ready_ == nullptr) startItem(number);
   printNumberField(number, value);
   finishGeneralItem(number);
   endNumericItem(number, flags);
@@ -493,7 +520,7 @@ ErrorCode TemplatePrinter::printTemplateInteger(FileNumber number, int64_t value
   // Unsigned arithmetic takes the most negative value's magnitude too.
   uint64_t magnitude = static_cast<uint64_t>(value);
   if (value < 0) magnitude = 0 - magnitude;
-  const Step* step = startItem(number);
+  const Step* step = ready_ != nullptr ? ready_ : startItem(number);
   if (step != nullptr && step->kind == FieldKind::Digits &&
       printDigits(number, *step, magnitude, value < 0)) {
     finishStep(number, *step);
@@ -507,7 +534,7 @@ ErrorCode TemplatePrinter::printTemplateInteger(FileNumber number, int64_t value
 
 ErrorCode TemplatePrinter::printTemplateUnsigned(FileNumber number, uint64_t value,
                                                  uint32_t flags) {
-  const Step* step = startItem(number);
+  const Step* step = ready_ != nullptr ? ready_ : startItem(number);
   if (step != nullptr && step->kind == FieldKind::Digits &&
       printDigits(number, *step, value, false)) {
     finishStep(number, *step);
@@ -600,9 +627,9 @@ KP_COLD void TemplatePrinter::printTextField(FileNumber number, const char* text
 ErrorCode TemplatePrinter::printTemplateText(FileNumber number, const char* text, size_t length,
                                              uint32_t flags) {
   if (text == nullptr) length = 0;
-  const Step* step = startItem(number);
+  const Step* step = ready_ != nullptr ? ready_ : startItem(number);
   if (step != nullptr && step->kind == FieldKind::TextColumns) {
-    consume(step->fieldLength);
+    takeStep(*step);
     printColumns(number, text, length, step->fieldLength);
     finishStep(number, *step);
   } else {
@@ -619,7 +646,7 @@ ErrorCode TemplatePrinter::printTemplateWideText(FileNumber number, const char16
   if (text != nullptr) {
     while (text[length] != 0) ++length;
   }
-  startItem(number);
+  if (ready_ == nullptr) startItem(number);
   const int64_t width = readTextField(length);
   if (width > 0) {
     // One byte a character: the console's 8-bit code page holds the first

@@ -93,6 +93,9 @@ class TemplatePrinter {
     uint32_t fieldStart = 0;
     uint32_t fieldLength = 0;  // also the width of Digits and TextColumns
     uint32_t literalLength = 0;
+    uint32_t end = 0;            // where a plain literal ends
+    int32_t remainingAfter = 0;  // bytes left after a plain literal
+    const Step* next = nullptr;  // the step ready after this one, if any
     FieldKind kind = FieldKind::Other;
     bool literalPlain = false;  // the literal goes out straight from the copy
   };
@@ -100,8 +103,8 @@ class TemplatePrinter {
   struct KeptTemplate {
     std::unique_ptr<char[]> bytes;
     size_t capacity = 0;
-    size_t length = 0;
-    bool used = false;
+    size_t length = SIZE_MAX;           // none kept yet: no template is that long
+    KeptTemplate* following = nullptr;  // the next in turn
     bool leadingPlain = false;
     uint32_t leadingLength = 0;
     uint32_t stepCount = 0;
@@ -121,15 +124,18 @@ class TemplatePrinter {
 
   void emitLiteral(FileNumber number);
   void emitEscapedLiteral(FileNumber number);
-  // Starts an item: the template starts over when used up, and the literal
-  // text at its start goes out. Returns the step of the field at
-  // readPosition when the fast paths may take it, else nullptr.
+  // Starts an item that found no step ready: the template starts over when
+  // used up, and the literal text at its start goes out. Returns the step of
+  // the field at readPosition when the fast paths may take it, else nullptr.
   const Step* startItem(FileNumber number);
-  // After a field taken the fast way: its literal text, the next step.
+  // A field taken the fast way: takeStep consumes it and, when plain, its
+  // literal text; finishStep prints that literal text after the field.
+  void takeStep(const Step& step);
   void finishStep(FileNumber number, const Step& step);
   // After an item taken the general way: the literal text after its field,
   // and the step that stands at readPosition, if any.
   void finishGeneralItem(FileNumber number);
+  void findReadyStep();
   void endNumericItem(FileNumber number, uint32_t flags);
   void endTextItem(FileNumber number, uint32_t flags);
 
@@ -158,10 +164,12 @@ class TemplatePrinter {
   FileTable* errorCell_;
   TemplateState state_;
   KeptTemplate kept_[kKeptTemplates];
-  KeptTemplate* held_ = nullptr;  // the kept template of the statement, when active
-  size_t nextKept_ = 0;           // the one tried first; also the next to be replaced
-  uint32_t step_ = 0;             // the held template's step at readPosition, when any
-  char work_[kFieldBufferSize];   // numeric fields, text fields and literal runs
+  KeptTemplate* held_ = nullptr;      // the kept template of the statement, when active
+  KeptTemplate* nextKept_ = nullptr;  // the one tried first; also the next to be replaced
+  // The step whose field stands at readPosition with no literal text pending
+  // before it, when the statement is active and its template not used up.
+  const Step* ready_ = nullptr;
+  char work_[kFieldBufferSize];  // numeric fields, text fields and literal runs
 };
 
 }  // namespace kp
