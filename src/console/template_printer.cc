@@ -180,13 +180,19 @@ KP_COLD void blankNulBytes(char* bytes, size_t count) {
   }
 }
 
-// Equal bytes, compared a word at a time.
+KP_HOT uint64_t differ16(const char* a, const char* b) {
+  return (load8(a) ^ load8(b)) | (load8(a + 8) ^ load8(b + 8));
+}
+
+// Equal bytes, compared two words at a time.
 KP_HOT bool sameBytes(const char* a, const char* b, size_t count) {
-  if (count >= 8) {
-    uint64_t differ = load8(a + count - 8) ^ load8(b + count - 8);
-    for (size_t i = 0; i + 8 < count; i += 8) differ |= load8(a + i) ^ load8(b + i);
+  if (count >= 16) {
+    uint64_t differ = differ16(a + count - 16, b + count - 16);
+    for (size_t i = 0; i + 16 < count; i += 16) differ |= differ16(a + i, b + i);
     return differ == 0;
   }
+  if (count >= 8)
+    return ((load8(a) ^ load8(b)) | (load8(a + count - 8) ^ load8(b + count - 8))) == 0;
   if (count >= 4) {
     return ((load4(a) ^ load4(b)) | (load4(a + count - 4) ^ load4(b + count - 4))) == 0;
   }
@@ -236,20 +242,34 @@ KP_HOT void TemplatePrinter::release() {
 
 // Looks for a kept template with these bytes, the one after the last begun
 // first: a program that prints its rows with a few statements in turn finds
-// each at the first try.
+// each at the first try. The others are tried out of line, and when none
+// holds these bytes, they are kept in place of one.
 KP_HOT TemplatePrinter::KeptTemplate* TemplatePrinter::findKept(const char* text, size_t length) {
-  KeptTemplate* kept = nextKept_;
-  for (size_t tries = 0; tries < kKeptTemplates; ++tries, kept = kept->following) {
+  KeptTemplate* const kept = nextKept_;
+  if (kept->length == length && sameBytes(kept->bytes.get(), text, length)) {
+    nextKept_ = kept->following;
+    return kept;
+  }
+  return findOrKeep(text, length);
+}
+
+KP_COLD TemplatePrinter::KeptTemplate* TemplatePrinter::findOrKeep(const char* text,
+                                                                   size_t length) {
+  KeptTemplate* kept = nextKept_->following;
+  for (size_t tries = 1; tries < kKeptTemplates; ++tries, kept = kept->following) {
     if (kept->length == length && sameBytes(kept->bytes.get(), text, length)) {
       nextKept_ = kept->following;
       return kept;
     }
   }
-  return nullptr;
+  return keep(text, length);
 }
 
 // Copies a new template over the kept one in turn and looks at its fields.
 KP_COLD TemplatePrinter::KeptTemplate* TemplatePrinter::keep(const char* text, size_t length) {
+  // The count of remaining bytes is 32-bit; a longer template is cut there.
+  const size_t limit = static_cast<size_t>(std::numeric_limits<int32_t>::max());
+  if (length > limit) length = limit;
   KeptTemplate& kept = *nextKept_;
   nextKept_ = kept.following;
   if (kept.bytes == nullptr || length > kept.capacity) {
@@ -276,6 +296,7 @@ void TemplatePrinter::plan(KeptTemplate& kept) {
   const uint32_t leading = plainRunAt(bytes, length, 0);
   kept.leadingPlain = leading != kNoPlainRun;
   kept.leadingLength = kept.leadingPlain ? leading : 0;
+  kept.firstReady = nullptr;
   if (!kept.leadingPlain) return;
   size_t at = leading;
   while (at < length && kept.stepCount < kMaxSteps) {
@@ -303,39 +324,39 @@ void TemplatePrinter::plan(KeptTemplate& kept) {
       }
     }
     // How much the general way takes of any other field is its own affair.
-    if (step.kind == FieldKind::Other) return;
+    if (step.kind == FieldKind::Other) break;
     const uint32_t literal = plainRunAt(bytes, length, at + step.fieldLength);
-    if (literal == kNoPlainRun) return;  // the general scan prints it; the plan ends
-    step.literalPlain = true;
+    if (literal == kNoPlainRun) {
+      // The general scan prints the literal, so the field goes the general
+      // way too; the plan ends.
+      step.kind = FieldKind::Other;
+      break;
+    }
     step.literalLength = literal;
     at += step.fieldLength + literal;
     step.end = static_cast<uint32_t>(at);
     step.remainingAfter = static_cast<int32_t>(length - at);
   }
-  // A step is followed by the next when its literal leads there and the
-  // template is not used up.
+  // A step is followed by the next when the template is not used up.
   for (uint32_t i = 0; i + 1 < kept.stepCount; ++i) {
     Step& step = kept.steps[i];
-    step.next = step.literalPlain && step.remainingAfter > 0 ? &kept.steps[i + 1] : nullptr;
+    step.next =
+        step.kind != FieldKind::Other && step.remainingAfter > 0 ? &kept.steps[i + 1] : nullptr;
   }
   if (kept.stepCount != 0) kept.steps[kept.stepCount - 1].next = nullptr;
+  kept.firstReady = leading == 0 && kept.stepCount != 0 ? &kept.steps[0] : nullptr;
 }
 
 ErrorCode TemplatePrinter::beginTemplate(const char* text, size_t length) {
-  // The count of remaining bytes is 32-bit; a longer template is cut there.
-  const size_t limit = static_cast<size_t>(std::numeric_limits<int32_t>::max());
   if (text == nullptr) length = 0;
-  if (length > limit) length = limit;
-  KeptTemplate* kept = findKept(text, length);
-  if (kept == nullptr) kept = keep(text, length);
+  KeptTemplate* const kept = findKept(text, length);
   held_ = kept;
   state_.templateCopy.data_ = kept->bytes.get();
-  state_.templateCopy.size_ = length;
+  state_.templateCopy.size_ = kept->length;
   state_.active = true;
   state_.readPosition = 0;
-  state_.remaining = static_cast<int32_t>(length);
-  // A template that starts with a field the fast paths take is ready at once.
-  ready_ = kept->leadingLength == 0 && kept->stepCount != 0 ? &kept->steps[0] : nullptr;
+  state_.remaining = static_cast<int32_t>(kept->length);
+  ready_ = kept->firstReady;
   return done();
 }
 
@@ -418,21 +439,14 @@ KP_HOT const TemplatePrinter::Step* TemplatePrinter::startItem(FileNumber number
 }
 
 KP_HOT void TemplatePrinter::takeStep(const Step& step) {
-  if (step.literalPlain) {
-    state_.readPosition = step.end;
-    state_.remaining = step.remainingAfter;
-    ready_ = step.next;
-  } else {
-    consume(step.fieldLength);
-    ready_ = nullptr;
-  }
+  state_.readPosition = step.end;
+  state_.remaining = step.remainingAfter;
+  ready_ = step.next;
 }
 
 KP_HOT void TemplatePrinter::finishStep(FileNumber number, const Step& step) {
-  if (!step.literalPlain) {
-    finishGeneralItem(number);
-  } else if (step.literalLength != 0) {
-    out_.printText(number, state_.templateCopy.data() + step.fieldStart + step.fieldLength,
+  if (step.literalLength != 0) {
+    out_.printText(number, state_.templateCopy.data() + (step.end - step.literalLength),
                    step.literalLength, EndNothing);
   }
 }

@@ -97,7 +97,6 @@ class TemplatePrinter {
     int32_t remainingAfter = 0;  // bytes left after a plain literal
     const Step* next = nullptr;  // the step ready after this one, if any
     FieldKind kind = FieldKind::Other;
-    bool literalPlain = false;  // the literal goes out straight from the copy
   };
   static constexpr size_t kMaxSteps = 8;
   struct KeptTemplate {
@@ -108,6 +107,7 @@ class TemplatePrinter {
     bool leadingPlain = false;
     uint32_t leadingLength = 0;
     uint32_t stepCount = 0;
+    const Step* firstReady = nullptr;  // the first step, when no literal comes before it
     Step steps[kMaxSteps];
   };
   static constexpr size_t kKeptTemplates = 4;
@@ -118,7 +118,9 @@ class TemplatePrinter {
   void release();
   ErrorCode done();
 
+  // The kept template with these bytes, kept now when none is.
   KeptTemplate* findKept(const char* text, size_t length);
+  KeptTemplate* findOrKeep(const char* text, size_t length);
   KeptTemplate* keep(const char* text, size_t length);
   static void plan(KeptTemplate& kept);
 
@@ -128,8 +130,8 @@ class TemplatePrinter {
   // used up, and the literal text at its start goes out. Returns the step of
   // the field at readPosition when the fast paths may take it, else nullptr.
   const Step* startItem(FileNumber number);
-  // A field taken the fast way: takeStep consumes it and, when plain, its
-  // literal text; finishStep prints that literal text after the field.
+  // A field taken the fast way: takeStep consumes it and its literal text;
+  // finishStep prints that literal text after the field.
   void takeStep(const Step& step);
   void finishStep(FileNumber number, const Step& step);
   // After an item taken the general way: the literal text after its field,
