@@ -3,7 +3,8 @@
 // Meant for callgrind, whose counts repeat from run to run:
 //   g++ -std=c++20 -O2 -g -Isrc bench/template_row_cost.cc \
 //       src/console/template_printer.cc src/console/template_number.cc -o /tmp/row_cost
-//   valgrind --tool=callgrind --toggle-collect='*printRows*' /tmp/row_cost 100000
+//   valgrind --tool=callgrind --toggle-collect='*printRows*' /tmp/row_cost 100000 [first row]
+// From row 100,000 on the row number takes the exponent form ("% 1E+5").
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -50,8 +51,8 @@ constexpr char kNumber[] = "#### ";
 constexpr char kShort[] = "\\\\ ";
 constexpr char kLong[] = "\\                        \\";
 
-__attribute__((noinline)) void printRows(kp::TemplatePrinter& out, int64_t rows) {
-  for (int64_t row = 1; row <= rows; ++row) {
+__attribute__((noinline)) void printRows(kp::TemplatePrinter& out, int64_t first, int64_t rows) {
+  for (int64_t row = first; row < first + rows; ++row) {
     const Record& one = kRecords[row % kRecordCount];
     const Record& two = kRecords[(row * 7 + 3) % kRecordCount];
     out.beginTemplate(kLeft);
@@ -76,9 +77,10 @@ __attribute__((noinline)) void printRows(kp::TemplatePrinter& out, int64_t rows)
 
 int main(int argc, char** argv) {
   const int64_t rows = argc > 1 ? std::atoll(argv[1]) : 100000;
+  const int64_t first = argc > 2 ? std::atoll(argv[2]) : 1;
   CountingPrinter printer;
   kp::TemplatePrinter templates(printer, nullptr);
-  printRows(templates, rows);
+  printRows(templates, first, rows);
   std::printf("%lld rows, %zu bytes\n", static_cast<long long>(rows), printer.bytes);
   return 0;
 }

@@ -8,9 +8,11 @@
 #if defined(__GNUC__)
 #define KP_HOT inline __attribute__((always_inline))
 #define KP_COLD __attribute__((noinline, cold))
+#define KP_APART __attribute__((noinline))
 #else
 #define KP_HOT inline
 #define KP_COLD
+#define KP_APART
 #endif
 
 namespace kp {
@@ -119,8 +121,8 @@ KP_HOT uint32_t zeroByteIn4(uint32_t four) {
 // True when bytes[0..count) holds a NUL byte; reads nothing outside them.
 KP_HOT bool holdsNul(const char* bytes, size_t count) {
   if (count >= 8) {
-    uint64_t zero = zeroByteIn(load8(bytes + count - 8));
-    for (size_t i = 0; i + 8 < count; i += 8) zero |= zeroByteIn(load8(bytes + i));
+    uint64_t zero = zeroByteIn(load8(bytes)) | zeroByteIn(load8(bytes + count - 8));
+    for (size_t i = 8; i + 8 < count; i += 8) zero |= zeroByteIn(load8(bytes + i));
     return zero != 0;
   }
   if (count >= 4) return (zeroByteIn4(load4(bytes)) | zeroByteIn4(load4(bytes + count - 4))) != 0;
@@ -131,15 +133,19 @@ KP_HOT bool holdsNul(const char* bytes, size_t count) {
 // Copies count bytes and says whether they held a NUL byte.
 KP_HOT bool copyNoting(char* to, const char* from, size_t count) {
   if (count >= 8) {
-    uint64_t zero = 0;
-    for (size_t i = 0; i + 8 < count; i += 8) {
+    // The first and the last word, which ends at the last byte, and any
+    // between them.
+    const uint64_t first = load8(from);
+    const uint64_t last = load8(from + count - 8);
+    uint64_t zero = zeroByteIn(first) | zeroByteIn(last);
+    for (size_t i = 8; i + 8 < count; i += 8) {
       const uint64_t eight = load8(from + i);
       zero |= zeroByteIn(eight);
       store8(to + i, eight);
     }
-    const uint64_t last = load8(from + count - 8);  // ends at the last byte
+    store8(to, first);
     store8(to + count - 8, last);
-    return (zero | zeroByteIn(last)) != 0;
+    return zero != 0;
   }
   if (count >= 4) {
     const uint32_t first = load4(from);
@@ -166,10 +172,14 @@ KP_HOT size_t countSpaces(const char* at, size_t limit) {
   return count;
 }
 
-// Spaces over [to, to + count), and up to 7 bytes beyond, which the caller
-// has room for.
+// Spaces over [to, to + count), and up to kFillOvershoot bytes beyond,
+// which the caller has room for.
+constexpr size_t kFillOvershoot = 15;
 KP_HOT void fillSpacesOver(char* to, size_t count) {
-  for (size_t i = 0; i < count; i += 8) store8(to + i, kEightSpaces);
+  for (size_t i = 0; i < count; i += 16) {
+    store8(to + i, kEightSpaces);
+    store8(to + i + 8, kEightSpaces);
+  }
 }
 
 // Shows each NUL byte as a space, so that a text field keeps its width.
@@ -483,7 +493,7 @@ KP_HOT void TemplatePrinter::endTextItem(FileNumber number, uint32_t flags) {
   }
 }
 
-KP_HOT bool TemplatePrinter::printDigits(FileNumber number, const Step& step, uint64_t magnitude,
+KP_HOT void TemplatePrinter::printDigits(FileNumber number, const Step& step, uint64_t magnitude,
                                          bool negative) {
   const size_t width = step.fieldLength;
   char* const end = work_ + sizeof work_;
@@ -500,11 +510,47 @@ KP_HOT bool TemplatePrinter::printDigits(FileNumber number, const Step& step, ui
   } else if (used <= width + 3) {
     *--start = '%';  // grows the field rather than cutting the number
   } else {
-    return false;  // the exponent form
+    start = exponentForm(start + (negative ? 1 : 0), negative, width);
   }
   takeStep(step);
   out_.printText(number, start, static_cast<size_t>(end - start), EndNothing);
-  return true;
+}
+
+// A number far too wide for its '#' field, from its digits at the end of the
+// working buffer: '%', the sign place, a mantissa of one digit less than the
+// field (at least one) with halves going up, "E+" and the power of ten, which
+// carries a second '%' when it has two digits. Returns where the piece
+// starts; like any field it ends at the buffer's end.
+KP_APART char* TemplatePrinter::exponentForm(const char* digits, bool negative, size_t width) {
+  char* const end = work_ + sizeof work_;
+  const size_t count = static_cast<size_t>(end - digits);
+  const size_t mantissa = width >= 2 ? width - 1 : 1;  // fewer than count here
+  // The mantissa is taken aside first: the piece overwrites the digits.
+  char shown[20];
+  for (size_t i = 0; i < mantissa; ++i) shown[i] = digits[i];
+  size_t power = count - mantissa;
+  if (digits[mantissa] >= '5') {
+    size_t i = mantissa;
+    while (i > 0 && shown[i - 1] == '9') shown[--i] = '0';
+    if (i > 0) {
+      ++shown[i - 1];
+    } else {
+      shown[0] = '1';  // all nines: ten to the mantissa's length, one digit more
+      ++power;
+    }
+  }
+  char* start = putDigits(end, power);
+  if (power > 9) *--start = '%';
+  *--start = '+';
+  *--start = 'E';
+  for (size_t i = mantissa; i > 0; --i) *--start = shown[i - 1];
+  if (negative) {
+    *--start = '-';
+  } else if (width >= 2) {
+    *--start = ' ';
+  }
+  *--start = '%';
+  return start;
 }
 
 KP_COLD void TemplatePrinter::printNumberField(FileNumber number, const DecimalValue& value) {
@@ -535,8 +581,8 @@ ErrorCode TemplatePrinter::printTemplateInteger(FileNumber number, int64_t value
   uint64_t magnitude = static_cast<uint64_t>(value);
   if (value < 0) magnitude = 0 - magnitude;
   const Step* step = ready_ != nullptr ? ready_ : startItem(number);
-  if (step != nullptr && step->kind == FieldKind::Digits &&
-      printDigits(number, *step, magnitude, value < 0)) {
+  if (step != nullptr && step->kind == FieldKind::Digits) {
+    printDigits(number, *step, magnitude, value < 0);
     finishStep(number, *step);
   } else {
     printNumberField(number, decimalFromSigned(value));
@@ -549,8 +595,8 @@ ErrorCode TemplatePrinter::printTemplateInteger(FileNumber number, int64_t value
 ErrorCode TemplatePrinter::printTemplateUnsigned(FileNumber number, uint64_t value,
                                                  uint32_t flags) {
   const Step* step = ready_ != nullptr ? ready_ : startItem(number);
-  if (step != nullptr && step->kind == FieldKind::Digits &&
-      printDigits(number, *step, value, false)) {
+  if (step != nullptr && step->kind == FieldKind::Digits) {
+    printDigits(number, *step, value, false);
     finishStep(number, *step);
   } else {
     printNumberField(number, decimalFromUnsigned(value));
@@ -608,7 +654,7 @@ void TemplatePrinter::printTextColumns(FileNumber number, size_t length, size_t 
   }
 }
 
-// At most one working buffer less a word wide, as the plan makes sure.
+// Narrow enough for the fill's overshoot, as the plan makes sure.
 KP_HOT void TemplatePrinter::printColumns(FileNumber number, const char* text, size_t length,
                                           size_t width) {
   if (length >= width) {

@@ -141,9 +141,10 @@ class TemplatePrinter {
   void endNumericItem(FileNumber number, uint32_t flags);
   void endTextItem(FileNumber number, uint32_t flags);
 
-  // An integer in a plain '#' field, when it needs no exponent form; false
-  // (nothing printed, nothing consumed) otherwise.
-  bool printDigits(FileNumber number, const Step& step, uint64_t magnitude, bool negative);
+  // An integer in a plain '#' field: filled, marked with '%' or, far too
+  // wide, in the exponent form that exponentForm builds from its digits.
+  void printDigits(FileNumber number, const Step& step, uint64_t magnitude, bool negative);
+  char* exponentForm(const char* digits, bool negative, size_t width);
   // Reads the numeric field (or finds none) and prints the value into it.
   void printNumberField(FileNumber number, const DecimalValue& value);
   // A floating item, always the general way.
