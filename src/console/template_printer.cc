@@ -327,8 +327,9 @@ void TemplatePrinter::plan(KeptTemplate& kept) {
       }
     } else if (field[0] == '\\' && left >= 2 && (field[1] == ' ' || field[1] == '\\')) {
       const size_t spaces = countSpaces(field + 1, left - 1);
-      // Whole-word fills may overshoot the field by up to 7 bytes.
-      if (spaces + 1 < left && field[spaces + 1] == '\\' && spaces + 2 <= kFieldBufferSize - 8) {
+      // Whole-word fills may overshoot the field.
+      if (spaces + 1 < left && field[spaces + 1] == '\\' &&
+          spaces + 2 <= kFieldBufferSize - kFillOvershoot) {
         step.kind = FieldKind::TextColumns;
         step.fieldLength = static_cast<uint32_t>(spaces + 2);
       }
