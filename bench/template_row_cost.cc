@@ -1,7 +1,7 @@
 // Instruction cost of one table row in the template printer alone: the four
 // statements of a row, run for many rows into a printer that only counts.
 // Meant for callgrind, whose counts repeat from run to run:
-//   g++ -std=c++20 -O2 -g -Isrc bench/template_row_cost.cc \
+//   g++ -std=c++20 -O2 -g -Isrc bench/template_row_cost.cc
 //       src/console/template_printer.cc src/console/template_number.cc -o /tmp/row_cost
 //   valgrind --tool=callgrind --toggle-collect='*printRows*' /tmp/row_cost 100000 [first row]
 // From row 100,000 on the row number takes the exponent form ("% 1E+5").

@@ -59,25 +59,33 @@ struct DigitPairs {
 };
 constexpr DigitPairs kDigitPairs;
 
+KP_HOT char* putPair(char* end, uint32_t pair) {
+  end -= 2;
+  std::memcpy(end, kDigitPairs.of + 2 * pair, 2);
+  return end;
+}
+
 // Writes the digits of a magnitude right to left, ending before `end`.
 KP_HOT char* putDigits(char* end, uint64_t magnitude) {
   while (magnitude > std::numeric_limits<uint32_t>::max()) {
     *--end = static_cast<char>('0' + magnitude % 10);
     magnitude /= 10;
   }
-  // Narrower division is cheaper, and row values are small.
+  // Narrower division is cheaper, and row values are small: four digits a
+  // step, then what is left in pairs.
   auto narrow = static_cast<uint32_t>(magnitude);
-  while (narrow >= 100) {
-    end -= 2;
-    std::memcpy(end, kDigitPairs.of + 2 * (narrow % 100), 2);
+  while (narrow >= 10000) {
+    const uint32_t low = narrow % 10000;
+    narrow /= 10000;
+    end = putPair(end, low % 100);
+    end = putPair(end, low / 100);
+  }
+  if (narrow >= 100) {
+    end = putPair(end, narrow % 100);
     narrow /= 100;
   }
-  if (narrow >= 10) {
-    end -= 2;
-    std::memcpy(end, kDigitPairs.of + 2 * narrow, 2);
-  } else {
-    *--end = static_cast<char>('0' + narrow);
-  }
+  if (narrow >= 10) return putPair(end, narrow);
+  *--end = static_cast<char>('0' + narrow);
   return end;
 }
 
@@ -372,10 +380,13 @@ ErrorCode TemplatePrinter::beginTemplate(const char* text, size_t length) {
 }
 
 ErrorCode TemplatePrinter::endTemplate(FileNumber number) {
-  // Past the template's start every item has already printed the literal
-  // text up to the next field, so only a fresh template can have some.
-  if (state_.readPosition == 0) emitLiteral(number);
-  release();
+  // A statement whose last item released the template has nothing left.
+  if (hasTemplate()) {
+    // Past the template's start every item has already printed the literal
+    // text up to the next field, so only a fresh template can have some.
+    if (state_.readPosition == 0) emitLiteral(number);
+    release();
+  }
   return done();
 }
 
