@@ -93,8 +93,8 @@ class TemplatePrinter {
     uint32_t fieldStart = 0;
     uint32_t fieldLength = 0;  // also the width of Digits and TextColumns
     uint32_t literalLength = 0;
-    uint32_t end = 0;            // where a plain literal ends
-    int32_t remainingAfter = 0;  // bytes left after a plain literal
+    uint32_t end = 0;            // where the literal ends
+    int32_t remainingAfter = 0;  // bytes left after the literal
     const Step* next = nullptr;  // the step ready after this one, if any
     FieldKind kind = FieldKind::Other;
   };
