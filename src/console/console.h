@@ -103,6 +103,7 @@ class Console : public TextPrinter {
   FileTable& files_;
   ConsoleDevice& device_;
   void writeConsoleFully(const char* bytes, size_t length);
+  void advanceColumn(FileSlot& target, const char* bytes, size_t length);
 
   ConsoleDevice::RawSpace rawSpace_;  // lent by the device at the first raw write
   bool rawSpaceAsked_ = false;
