@@ -4,42 +4,14 @@
 # (clear screen, cursor moves, window title, clipboard) are shown, not obeyed.
 # Usage: terminal_layout.sh <path-to-kochbuchpruefer> <source-dir>
 set -u
-program=$1
-source_dir=$2
-command -v tmux >/dev/null 2>&1 || { echo "tmux not installed: skipped"; exit 77; }
+. "$(dirname "$0")/lib/terminal_harness.sh" layout "$@"
 
-work=$(mktemp -d)
-socket="kp-layout-$$"
-cleanup() { tmux -L "$socket" kill-server >/dev/null 2>&1; rm -rf "$work"; }
-trap cleanup EXIT
-failures=0
-check() { # description, command...
-  local what=$1; shift
-  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failures=$((failures + 1)); fi
-}
-
-prepare() { # name
-  mkdir -p "$work/$1"
-  cp "$program" "$work/$1/"
-  cp "$source_dir/examples/Rezept1.txt" "$source_dir/examples/Rezept2.txt" "$work/$1/"
-}
 start() { # name columns
   local dir="$work/$1"
   tmux -L "$socket" new-session -d -s "$1" -x "$2" -y 40 \
     "cd '$dir' && ./kochbuchpruefer; echo \$? > status; sleep 600"
 }
-screen() { tmux -L "$socket" capture-pane -p -t "$1" "${@:2}"; }
-wait_for_text() { # name text
-  for _ in $(seq 1 100); do screen "$1" | grep -qF -- "$2" && return 0; sleep 0.05; done
-  return 1
-}
-wait_for_status() { # name
-  for _ in $(seq 1 100); do [ -s "$work/$1/status" ] && return 0; sleep 0.05; done
-  return 1
-}
 line() { screen "$1" | sed -n "$2p"; }
-
-prompt="Beliebige Taste"
 
 # On 60 columns every longer row goes on at the start of the next line; the
 # expected screen is the redirected output cut into 60-column lines.
