@@ -12,21 +12,15 @@
 #include "console/console.h"
 #include "support/memory_screen.h"
 #include "support/recording_printer.h"
+#include "support/template_statement.h"
 
 namespace kp {
 namespace {
 
 using test::RecordingPrinter;
 
-class TemplateStatement : public ::testing::Test {
+class TemplateStatement : public test::TemplateStatement {
  protected:
-  void begin(const std::string& text) { templates.beginTemplate(text.data(), text.size()); }
-  void integer(int64_t value, uint32_t flags = 0) {
-    templates.printTemplateInteger(0, value, flags);
-  }
-  void text(const std::string& value, uint32_t flags = 0) {
-    templates.printTemplateText(0, value.data(), value.size(), flags);
-  }
   std::string textIn(const std::string& field, const std::string& value) {
     out.clear();
     begin(field);
@@ -34,10 +28,6 @@ class TemplateStatement : public ::testing::Test {
     templates.endTemplate(0);
     return out.output();
   }
-
-  RecordingPrinter out;
-  FileTable files;
-  TemplatePrinter templates{out, &files};
 };
 
 TEST_F(TemplateStatement, UsedUpTemplateStartsOverWithItsLeadingText) {

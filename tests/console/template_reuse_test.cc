@@ -9,26 +9,14 @@
 
 #include "console/template_printer.h"
 #include "support/recording_printer.h"
+#include "support/template_statement.h"
 
 namespace kp {
 namespace {
 
 using test::RecordingPrinter;
 
-class TemplateReuse : public ::testing::Test {
- protected:
-  void begin(const std::string& text) { templates.beginTemplate(text.data(), text.size()); }
-  void integer(int64_t value, uint32_t flags = 0) {
-    templates.printTemplateInteger(0, value, flags);
-  }
-  void text(const std::string& value, uint32_t flags = 0) {
-    templates.printTemplateText(0, value.data(), value.size(), flags);
-  }
-
-  RecordingPrinter out;
-  FileTable files;
-  TemplatePrinter templates{out, &files};
-};
+using TemplateReuse = test::TemplateStatement;
 
 std::string rightAligned(int64_t value, size_t width) {
   const std::string digits = std::to_string(value);
