@@ -1,5 +1,9 @@
 #include "input/numeric_conversion.h"
 
+#include <charconv>
+#include <cmath>
+#include <system_error>
+
 namespace kp {
 
 namespace {
@@ -86,23 +90,20 @@ int32_t parseIntegerToken(const char* token, size_t length) {
   return parseUnsignedDecimal(rest, restLength);
 }
 
-// The value is kept as an exact decimal: its significant digits and the
-// place of the decimal point among them. Rounding then looks at the digits
-// themselves, so no binary double can move a value across a tie.
+// Decimal floating syntax only (no "inf", "nan" or hexadecimal forms): the
+// scan finds the number's extent and its order of magnitude, the span is read
+// as the nearest double, as the platform's decimal conversion does, and that
+// double is rounded. Reading the span ourselves keeps the locale out of it.
 int32_t parseFloatToken(const char* token, size_t length) {
   size_t i = skipSpaces(token, length);
   while (i < length && isWhiteSpace(token[i])) ++i;
   bool negative = false;
   if (i < length && (token[i] == '+' || token[i] == '-')) negative = token[i++] == '-';
+  const size_t numberStart = i;
 
-  // Only the digits that can reach the integer part or the first fraction
-  // digit are kept; anything further only matters as "some non-zero digit".
-  constexpr int kKeptDigits = 16;
-  char kept[kKeptDigits];
-  int keptCount = 0;
-  bool nonZeroBeyond = false;
   int64_t pointPlace = 0;  // digits before the point, counted from the first significant one
   bool anyDigit = false;
+  bool anySignificant = false;
   bool seenPoint = false;
   for (; i < length; ++i) {
     const char c = token[i];
@@ -112,20 +113,17 @@ int32_t parseFloatToken(const char* token, size_t length) {
     }
     if (!isDigit(c)) break;
     anyDigit = true;
-    if (keptCount == 0 && c == '0') {
+    if (!anySignificant && c == '0') {
       // Leading zeros before the point say nothing; after it they shift the point.
       if (seenPoint) --pointPlace;
       continue;
     }
+    anySignificant = true;
     if (!seenPoint) ++pointPlace;
-    if (keptCount < kKeptDigits) {
-      kept[keptCount++] = static_cast<char>(c - '0');
-    } else if (c != '0') {
-      nonZeroBeyond = true;
-    }
   }
-  if (!anyDigit || keptCount == 0) return 0;
+  if (!anyDigit || !anySignificant) return 0;
 
+  size_t numberEnd = i;
   if (i < length && (token[i] == 'E' || token[i] == 'e')) {
     size_t j = i + 1;
     bool exponentNegative = false;
@@ -138,30 +136,28 @@ int32_t parseFloatToken(const char* token, size_t length) {
         if (exponent < 1000000000) exponent = exponent * 10 + (token[j] - '0');
       }
       pointPlace += exponentNegative ? -exponent : exponent;
+      numberEnd = j;
     }
   }
 
-  // 10 integer digits already reach 10^9 and 11 exceed 2^32.
+  // 11 integer digits are 10^10 or more, far outside 32 bits; no digit
+  // before the point means below 0.1, which rounds to zero. Neither needs
+  // the double, and what is left cannot overflow or underflow it.
   if (pointPlace > 10) return kOutOfRange;
-  if (pointPlace < 0) return 0;  // below 0.1: rounds to zero
+  if (pointPlace < 0) return 0;
 
-  uint64_t magnitude = 0;
-  for (int64_t d = 0; d < pointPlace; ++d) {
-    magnitude = magnitude * 10 + (d < keptCount ? static_cast<uint64_t>(kept[d]) : 0);
-  }
-  const int firstFraction = pointPlace < keptCount ? kept[pointPlace] : 0;
-  bool laterNonZero = nonZeroBeyond;
-  for (int64_t d = pointPlace + 1; d < keptCount; ++d) laterNonZero |= kept[d] != 0;
-  if (firstFraction > 5 || (firstFraction == 5 && (laterNonZero || (magnitude & 1) != 0))) {
-    ++magnitude;
-  }
+  double value = 0;
+  const std::from_chars_result read =
+      std::from_chars(token + numberStart, token + numberEnd, value, std::chars_format::general);
+  if (read.ec != std::errc()) return 0;  // not reached: the span was checked above
 
-  if (negative) {
-    if (magnitude > uint64_t{1} << 31) return kOutOfRange;
-    return static_cast<int32_t>(-static_cast<int64_t>(magnitude));
-  }
-  if (magnitude > INT32_MAX) return kOutOfRange;
-  return static_cast<int32_t>(magnitude);
+  // To nearest, ties to even; exact, since value is far below 2^52.
+  double rounded = std::floor(value);
+  const double fraction = value - rounded;
+  if (fraction > 0.5 || (fraction == 0.5 && std::fmod(rounded, 2.0) != 0)) rounded += 1;
+  if (negative) rounded = -rounded;
+  if (rounded < -2147483648.0 || rounded > 2147483647.0) return kOutOfRange;
+  return static_cast<int32_t>(rounded);
 }
 
 }  // namespace kp
