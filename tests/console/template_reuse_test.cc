@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -153,6 +154,63 @@ TEST(PlainFieldExponent, LargestUnsigned) {
   templates.beginTemplate("####");
   templates.printTemplateUnsigned(0, UINT64_MAX, LastItem);
   EXPECT_EQ(out.output(), "% 184E+%17");
+}
+
+// The printer takes plain '#' and backslash fields of templates it keeps a
+// shortcut way. A template led by an escaped byte gets no shortcut at all,
+// so the same statements behind such a lead must print the same bytes, the
+// lead's byte aside (it comes out again wherever the template starts over).
+TEST(ShortcutAndGeneralWay, PrintTheSameStatements) {
+  constexpr char kLead = '\x01';
+  const std::string alphabet = "####   \\\\\\a,.^+-$*!&_x";
+  std::mt19937_64 random(20240611);
+  auto pick = [&random](size_t count) { return static_cast<size_t>(random() % count); };
+  const uint32_t flagChoices[] = {0, 0, 0, ItemLineEnd, ItemZone, LastItem, LastItem | ItemLineEnd};
+
+  for (int script = 0; script < 3000; ++script) {
+    std::vector<std::string> texts(1 + pick(4));
+    for (std::string& text : texts) {
+      text.resize(pick(24));
+      for (char& c : text) c = alphabet[pick(alphabet.size())];
+    }
+    RecordingPrinter shortcutOut;
+    RecordingPrinter generalOut;
+    TemplatePrinter shortcut(shortcutOut, nullptr);
+    TemplatePrinter general(generalOut, nullptr);
+    std::string trace;
+    for (int statement = 0, statements = 1 + static_cast<int>(pick(6)); statement < statements;
+         ++statement) {
+      const std::string& text = texts[pick(texts.size())];
+      const std::string led = std::string("_") + kLead + text;
+      shortcut.beginTemplate(text.data(), text.size());
+      general.beginTemplate(led.data(), led.size());
+      trace += "begin [" + text + "]";
+      for (size_t item = 0, items = pick(8); item < items; ++item) {
+        const uint32_t flags = flagChoices[pick(std::size(flagChoices))];
+        if (pick(2) == 0) {
+          auto value = static_cast<int64_t>(random() >> pick(64));
+          if (pick(2) == 0) value = -value;
+          shortcut.printTemplateInteger(0, value, flags);
+          general.printTemplateInteger(0, value, flags);
+          trace += " " + std::to_string(value);
+        } else {
+          const std::string value = std::string("abcdefgh", pick(9));
+          shortcut.printTemplateText(0, value.data(), value.size(), flags);
+          general.printTemplateText(0, value.data(), value.size(), flags);
+          trace += " '" + value + "'";
+        }
+      }
+      if (pick(4) != 0) {
+        shortcut.endTemplate(0);
+        general.endTemplate(0);
+        trace += " end";
+      }
+      trace += "; ";
+    }
+    std::string expected = generalOut.output();
+    std::erase(expected, kLead);
+    ASSERT_EQ(shortcutOut.output(), expected) << trace;
+  }
 }
 
 }  // namespace
