@@ -15,7 +15,8 @@ int32_t parseIntegerToken(const char* token, size_t length);
 int32_t parseRadixDigits(const char* digits, size_t length, int base);
 
 // A token with '.', 'E', 'e' (or 'D'/'d' already turned into 'E'/'e'):
-// decimal floating syntax only, rounded to nearest with ties to even;
+// decimal floating syntax only, read as the nearest double, which is then
+// rounded to nearest with ties to even;
 // out of range gives -2147483648.
 int32_t parseFloatToken(const char* token, size_t length);
 
