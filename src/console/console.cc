@@ -61,30 +61,6 @@ bool mayHoldLineEnd(const char* bytes, size_t length) {
   return false;
 }
 
-// memcpy for the few bytes of a table piece, without a call: two
-// overlapping loads and stores cover every length from 4 to 16.
-inline void copySmall(char* to, const char* from, size_t length) {
-  if (length >= 8 && length <= 16) {
-    uint64_t head;
-    uint64_t tail;
-    std::memcpy(&head, from, 8);
-    std::memcpy(&tail, from + length - 8, 8);
-    std::memcpy(to, &head, 8);
-    std::memcpy(to + length - 8, &tail, 8);
-  } else if (length >= 4 && length < 8) {
-    uint32_t head;
-    uint32_t tail;
-    std::memcpy(&head, from, 4);
-    std::memcpy(&tail, from + length - 4, 4);
-    std::memcpy(to, &head, 4);
-    std::memcpy(to + length - 4, &tail, 4);
-  } else if (length < 4) {
-    for (size_t i = 0; i < length; ++i) to[i] = from[i];
-  } else {
-    std::memcpy(to, from, length);
-  }
-}
-
 bool answerUsable(const ScreenBufferInfo& info) {
   return info.size.x > 0 && info.size.y > 0;
 }
@@ -149,11 +125,9 @@ int32_t Console::setColour(int32_t foreground, int32_t background, int32_t omitt
 void Console::printText(FileNumber number, const char* bytes, size_t length, int endFlags) {
   // Redirected output that fits the lent buffer, the bulk of a long table:
   // the same copy, column and error cell as below, without the layers.
-  if (number == 0 && rawLane_ && length != 0 && length <= rawSpace_.capacity - *rawSpace_.used) {
+  if (number == 0 && length != 0 && rawLane_) {
     FileSlot& slot = *files_.slotForNumber(0);
-    if (slot.hooks == &hooks_ && slot.redirect == nullptr) {
-      copySmall(rawSpace_.data + *rawSpace_.used, bytes, length);
-      *rawSpace_.used += length;
+    if (slot.hooks == &hooks_ && slot.redirect == nullptr && copyToRawLane(bytes, length)) {
       files_.setLastError(Ok);
       advanceColumn(slot, bytes, length);
       if (endFlags != EndNothing) endAction(slot, endFlags);

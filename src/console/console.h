@@ -60,12 +60,7 @@ class Console : public TextPrinter {
   // buffer the device lent takes the raw lane, a plain copy: the table's
   // millions of small pieces cost no call into the device.
   void writeConsole(const char* bytes, size_t length) {
-    if (rawLane_ && length <= rawSpace_.capacity - *rawSpace_.used) {
-      std::memcpy(rawSpace_.data + *rawSpace_.used, bytes, length);
-      *rawSpace_.used += length;
-      return;
-    }
-    writeConsoleFully(bytes, length);
+    if (!copyToRawLane(bytes, length)) writeConsoleFully(bytes, length);
   }
 
   // First use of the console (taken by the first colour switch, print or key poll).
@@ -102,6 +97,13 @@ class Console : public TextPrinter {
 
   FileTable& files_;
   ConsoleDevice& device_;
+  // The raw lane: a text that fits the buffer the device lent is copied there.
+  bool copyToRawLane(const char* bytes, size_t length) {
+    if (!rawLane_ || length > rawSpace_.capacity - *rawSpace_.used) return false;
+    std::memcpy(rawSpace_.data + *rawSpace_.used, bytes, length);
+    *rawSpace_.used += length;
+    return true;
+  }
   void writeConsoleFully(const char* bytes, size_t length);
   void advanceColumn(FileSlot& target, const char* bytes, size_t length);
 
