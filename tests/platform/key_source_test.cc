@@ -9,7 +9,7 @@
 
 #include "console/key_wait.h"
 #include "platform/posix/key_source-posix.h"
-#include "platform/posix/terminal_device-posix.h"
+#include "platform/posix/console_device-posix.h"
 #include "platform/pty_pair.h"
 
 namespace kp::posix {

@@ -18,10 +18,10 @@
 
 #include "console/key_wait.h"
 #include "platform/platform.h"
-#include "platform/posix/exit_actions-posix.h"
+#include "platform/exit_actions.h"
 #include "platform/posix/key_source-posix.h"
 #include "platform/posix/signals-posix.h"
-#include "platform/posix/terminal_device-posix.h"
+#include "platform/posix/console_device-posix.h"
 #include "platform/posix/terminal_modes-posix.h"
 #include "platform/pty_pair.h"
 
@@ -137,14 +137,14 @@ TEST(ClosedOutput, ProgramStartUpSurvivesAClosedPipe) {
     size_t written = 0;
     for (int i = 0; i < 10000; ++i) device.writeRaw(row.data(), row.size(), &written);
     device.flushOutput();
-    processExitActions().runAll();
+    platform::processExitActions().runAll();
   });
   ASSERT_TRUE(WIFEXITED(status)) << status;
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(ExitActionStack, RunsLatestFirstAndEachOnce) {
-  ExitActions actions;
+  platform::ExitActions actions;
   std::string order;
   struct Named {
     std::string* order;
@@ -162,7 +162,7 @@ TEST(ExitActionStack, RunsLatestFirstAndEachOnce) {
   EXPECT_EQ(order, "cba");
   actions.runAll();
   EXPECT_EQ(order, "cba");
-  for (size_t i = 0; i < ExitActions::kCapacity; ++i) EXPECT_TRUE(actions.push(named, &a));
+  for (size_t i = 0; i < platform::ExitActions::kCapacity; ++i) EXPECT_TRUE(actions.push(named, &a));
   EXPECT_FALSE(actions.push(named, &a));
 }
 

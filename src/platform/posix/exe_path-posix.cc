@@ -22,9 +22,4 @@ bool executablePath(std::string* path) {
   }
 }
 
-void setFloatingPointPrecision() {
-  // Doubles are computed in SSE registers on x86-64 (and natively elsewhere),
-  // always in 53-bit precision with rounding to nearest: nothing to set.
-}
-
 }  // namespace kp::platform

@@ -3,7 +3,7 @@
 #include <cerrno>
 
 #include "console/key_event_source.h"
-#include "platform/posix/terminal_device-posix.h"
+#include "platform/posix/console_device-posix.h"
 #include "platform/posix/terminal_modes-posix.h"
 
 namespace kp::posix {

@@ -1,10 +1,10 @@
-#include "platform/posix/exit_actions-posix.h"
+#include "platform/exit_actions.h"
 
 #include <cstdlib>
 
 #include "platform/platform.h"
 
-namespace kp::posix {
+namespace kp::platform {
 
 bool ExitActions::push(Action action, void* context) {
   if (action == nullptr || count_ == kCapacity) return false;
@@ -35,18 +35,10 @@ void runProcessExitActions() {
 
 }  // namespace
 
-void registerProcessExitAction(ExitActions::Action action, void* context) {
+void registerExitAction(void (*action)(void*), void* context) {
   static const bool hooked = std::atexit(&runProcessExitActions) == 0;
   (void)hooked;
   processExitActions().push(action, context);
-}
-
-}  // namespace kp::posix
-
-namespace kp::platform {
-
-void registerExitAction(void (*action)(void*), void* context) {
-  posix::registerProcessExitAction(action, context);
 }
 
 }  // namespace kp::platform

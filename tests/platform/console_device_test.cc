@@ -8,7 +8,7 @@
 
 #include "console/console.h"
 #include "input/file_table.h"
-#include "platform/posix/terminal_device-posix.h"
+#include "platform/posix/console_device-posix.h"
 #include "platform/pty_pair.h"
 
 namespace kp::posix {

@@ -1,4 +1,4 @@
-#include "platform/posix/terminal_device-posix.h"
+#include "platform/posix/console_device-posix.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -2,10 +2,11 @@
 
 #include <cstddef>
 
-namespace kp::posix {
+namespace kp::platform {
 
 // A stack of (function, context) pairs run in reverse order of registration.
-// The process has one, run by a single atexit trampoline; tests make their own.
+// The process has one, run by a single atexit trampoline on every platform;
+// tests make their own.
 class ExitActions {
  public:
   using Action = void (*)(void*);
@@ -30,8 +31,7 @@ class ExitActions {
 };
 
 // The process's stack; its trampoline is registered with std::atexit at the
-// first registration.
+// first registration (platform::registerExitAction).
 ExitActions& processExitActions();
-void registerProcessExitAction(ExitActions::Action action, void* context);
 
-}  // namespace kp::posix
+}  // namespace kp::platform

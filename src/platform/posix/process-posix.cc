@@ -4,10 +4,10 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "platform/posix/exit_actions-posix.h"
+#include "platform/exit_actions.h"
 #include "platform/posix/key_source-posix.h"
 #include "platform/posix/signals-posix.h"
-#include "platform/posix/terminal_device-posix.h"
+#include "platform/posix/console_device-posix.h"
 #include "platform/posix/terminal_modes-posix.h"
 
 namespace kp::platform {
@@ -77,6 +77,11 @@ ConsoleDevice& consoleDevice() {
 
 KeyEventSource& keyEventSource() {
   return terminal().keys;
+}
+
+void setFloatingPointPrecision() {
+  // Doubles are computed in SSE registers on x86-64 (and natively elsewhere),
+  // always in 53-bit precision with rounding to nearest: nothing to set.
 }
 
 }  // namespace kp::platform
