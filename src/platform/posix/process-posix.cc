@@ -3,11 +3,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/platform.h"
 #include "platform/exit_actions.h"
+#include "platform/platform.h"
+#include "platform/posix/console_device-posix.h"
 #include "platform/posix/key_source-posix.h"
 #include "platform/posix/signals-posix.h"
-#include "platform/posix/console_device-posix.h"
 #include "platform/posix/terminal_modes-posix.h"
 
 namespace kp::platform {
