@@ -161,6 +161,7 @@ TEST(TerminalInput, FirstLookSwitchesModesKeepingSignals) {
   ASSERT_TRUE(pty.ok());
   struct termios before {};
   tcgetattr(pty.slave(), &before);
+  ASSERT_NE(before.c_iflag & IXON, 0u);  // a fresh terminal has flow control on
   TerminalModes modes(pty.slave());
   KeySourceOptions options;
   options.modes = &modes;
@@ -172,12 +173,15 @@ TEST(TerminalInput, FirstLookSwitchesModesKeepingSignals) {
   EXPECT_EQ(during.c_lflag & (ICANON | ECHO), 0u);
   EXPECT_NE(during.c_lflag & ISIG, 0u);
   EXPECT_EQ(during.c_iflag & ICRNL, 0u);
+  EXPECT_EQ(during.c_iflag & IXON, 0u);  // Ctrl+S and Ctrl+Q come as keys
 
-  pty.type("\x1bOP\r");
-  const std::vector<InputEvent> f1 = look(source);
-  ASSERT_EQ(f1.size(), 4u);  // F1 and Enter, each down and up
-  EXPECT_EQ(f1[0].key.virtualKeyCode, 0x70);
-  EXPECT_EQ(f1[2].key.character, 0x0D);
+  pty.type("\x1bOP\r\x13\x11");
+  const std::vector<InputEvent> keys = look(source);
+  ASSERT_EQ(keys.size(), 8u);  // F1, Enter, Ctrl+S and Ctrl+Q, each down and up
+  EXPECT_EQ(keys[0].key.virtualKeyCode, 0x70);
+  EXPECT_EQ(keys[2].key.character, 0x0D);
+  EXPECT_EQ(keys[4].key.character, 0x13);
+  EXPECT_EQ(keys[6].key.character, 0x11);
   EXPECT_TRUE(pty.drain(20).empty());  // nothing echoed
 
   modes.restore();

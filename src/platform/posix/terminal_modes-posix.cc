@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 
 namespace kp::posix {
@@ -28,12 +29,22 @@ bool TerminalModes::apply() {
     changed_.c_lflag &= ~(ICANON | ECHO | ECHONL);
     changed_.c_lflag |= ISIG;
     changed_.c_iflag &= ~(ICRNL | INLCR | IGNCR);
+    // Ctrl+S and Ctrl+Q are keys like any other Ctrl+letter, as on the
+    // console, not the driver's stop and start; where the driver would also
+    // take Ctrl+V or Ctrl+O for itself in this mode, they are keys as well.
+    changed_.c_iflag &= ~IXON;
+    changed_.c_lflag &= ~IEXTEN;
     changed_.c_cc[VMIN] = 1;
     changed_.c_cc[VTIME] = 0;
   }
-  if (tcsetattr(fd_, TCSANOW, &changed_) != 0) return false;
+  // Counted as changed before the change, so that a signal arriving while
+  // tcsetattr runs or just after it still puts the terminal back.
+  const int before = state_;
   state_ = kApplied;
-  return true;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  if (tcsetattr(fd_, TCSANOW, &changed_) == 0) return true;
+  state_ = before;
+  return false;
 }
 
 void TerminalModes::restore(bool forStop) {
@@ -44,7 +55,9 @@ void TerminalModes::restore(bool forStop) {
 
 void TerminalModes::reapply() {
   if (state_ != kStopped || !inForeground(fd_)) return;
-  if (tcsetattr(fd_, TCSANOW, &changed_) == 0) state_ = kApplied;
+  state_ = kApplied;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  if (tcsetattr(fd_, TCSANOW, &changed_) != 0) state_ = kStopped;
 }
 
 void InputBacklog::push(const unsigned char* bytes, size_t count) {

@@ -8,7 +8,8 @@
 namespace kp::posix {
 
 // The keyboard modes of one terminal: taken as found, switched to
-// non-canonical input without echo (signals kept), and put back.
+// non-canonical input without echo and without flow control (signals kept),
+// and put back.
 class TerminalModes {
  public:
   explicit TerminalModes(int fd) : fd_(fd) {}
