@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 
 #include <chrono>
 #include <memory>
@@ -43,7 +45,7 @@ class TerminalOnPty : public ::testing::Test {
     options.term = "xterm";
     options.utf8 = utf8;
     options.modes = &modes_;
-    options.backlog = &backlog_;
+    options.input = &input_;
     auto device = std::make_unique<TerminalDevice>(pty_.slave(), pty_.slave(), options);
     std::thread answer([&] {
       query_ = pty_.readUntil("\x1b[6n", 1000);
@@ -60,9 +62,35 @@ class TerminalOnPty : public ::testing::Test {
     return result;
   }
 
+  // Answers the next cursor query with `reply` while `body` runs.
+  template <typename Body>
+  void answeringNextQuery(const char* reply, Body body) {
+    std::thread answer([&] {
+      query_ = pty_.readUntil("\x1b[6n", 3000);
+      pty_.type(reply);
+    });
+    body();
+    answer.join();
+  }
+
+  void resize(int columns, int rows) {
+    struct winsize size {};
+    size.ws_col = static_cast<unsigned short>(columns);
+    size.ws_row = static_cast<unsigned short>(rows);
+    ioctl(pty_.slave(), TIOCSWINSZ, &size);
+  }
+
+  // Keys the input holds, as the key wait would take them.
+  std::string typed() {
+    std::string text;
+    KeyEvent key;
+    while (input_.nextKey(true, &key)) text += static_cast<char>(key.character);
+    return text;
+  }
+
   PtyPair pty_;
   TerminalModes modes_;
-  InputBacklog backlog_;
+  TerminalInput input_;
   std::string query_;
 };
 
@@ -86,9 +114,7 @@ TEST_F(TerminalOnPty, TypingAroundTheReportStaysKeyboardInput) {
   ASSERT_TRUE(pty_.ok());
   auto device = start("xy\x1b[2;2Rz");
   EXPECT_EQ(info(*device).cursor.x, 1);
-  unsigned char typed[8];
-  const size_t n = backlog_.take(typed, sizeof typed);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(typed), n), "xyz");
+  EXPECT_EQ(typed(), "xyz");
 }
 
 TEST_F(TerminalOnPty, UnansweredQueryTimesOutToTheBottomRow) {
@@ -181,17 +207,87 @@ TEST_F(TerminalOnPty, BellIsTheTerminalsBellByte) {
   EXPECT_FALSE(device->setCursorPosition({40, 0}));
 }
 
-TEST_F(TerminalOnPty, ResizeIsSeenAtTheNextQuery) {
+// A taller terminal has moved the rows down (it pulls older ones back from
+// its history): the cursor is asked for again, and the window keeps its
+// height at the bottom of the screen, where the writer's rows now are.
+TEST_F(TerminalOnPty, ResizeAsksForTheCursorAgainAndKeepsTheWindowAtTheBottom) {
+  ASSERT_TRUE(pty_.ok());
+  auto device = start("\x1b[10;1R");
+  device->endOfWrite();  // a write has put the terminal's cursor on the writer's
+  pty_.drain();
+  resize(60, 20);
+  EXPECT_EQ(info(*device).size.x, 40);  // not told yet
+  device->markSizeStale();
+  ScreenBufferInfo taller;
+  answeringNextQuery("\x1b[20;1R", [&] { taller = info(*device); });
+  EXPECT_EQ(query_, "\x1b[6n");  // asked before any addressing
+  EXPECT_EQ(taller.size.x, 60);
+  EXPECT_EQ(taller.size.y, 20);
+  EXPECT_EQ(taller.cursor.y, 19);
+  EXPECT_EQ(taller.window.top, 10);
+  EXPECT_EQ(taller.window.bottom, 19);
+  EXPECT_EQ(taller.window.right, 59);
+
+  device->endOfWrite();
+  resize(60, 6);  // shorter than the cursor's row
+  device->markSizeStale();
+  ScreenBufferInfo shorter;
+  answeringNextQuery("\x1b[6;3R", [&] { shorter = info(*device); });
+  EXPECT_EQ(shorter.window.top, 0);
+  EXPECT_EQ(shorter.window.bottom, 5);
+  EXPECT_EQ(shorter.cursor.x, 2);
+  EXPECT_EQ(shorter.cursor.y, 5);
+}
+
+// The answer tells where the terminal has its cursor. After a line end that
+// did not scroll, only the writer's cursor has moved: the question waits
+// until the end of the write has put the terminal's cursor there too.
+TEST_F(TerminalOnPty, ChangeIsAskedAboutOnceTheTerminalsCursorIsTheWriters) {
   ASSERT_TRUE(pty_.ok());
   auto device = start("\x1b[1;1R");
-  struct winsize size {};
-  size.ws_col = 60;
-  size.ws_row = 20;
-  ioctl(pty_.slave(), TIOCSWINSZ, &size);
-  EXPECT_EQ(info(*device).size.x, 40);
+  ASSERT_TRUE(device->writeCells({0, 0}, "ab", 2, 7));
   device->markSizeStale();
-  EXPECT_EQ(info(*device).size.x, 60);
-  EXPECT_EQ(info(*device).size.y, 20);
+  ASSERT_TRUE(device->setCursorPosition({0, 1}));
+  info(*device);  // the writer's look at the end of its write
+  EXPECT_EQ(pty_.drain().find("\x1b[6n"), std::string::npos);
+  device->endOfWrite();
+  ScreenBufferInfo next;
+  answeringNextQuery("\x1b[4;1R", [&] { next = info(*device); });
+  const std::string placedThenAsked = "\x1b[2;1H\x1b[6n";
+  ASSERT_GE(query_.size(), placedThenAsked.size());
+  EXPECT_EQ(query_.substr(query_.size() - placedThenAsked.size()), placedThenAsked);
+  EXPECT_EQ(next.cursor.x, 0);
+  EXPECT_EQ(next.cursor.y, 3);
+}
+
+TEST_F(TerminalOnPty, LateAnswerIsDroppedWhenTheCursorIsAskedForAgain) {
+  ASSERT_TRUE(pty_.ok());
+  auto device = start(nullptr);  // gave up waiting
+  device->endOfWrite();
+  EXPECT_EQ(input_.reportsOwed(), 1);
+  // The late answer comes while the table prints, with some typing.
+  pty_.type("a\x1b[3;3Rb");
+  struct pollfd p = {pty_.slave(), POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, 3000), 1);
+  device->markSizeStale();
+  ScreenBufferInfo screen;
+  answeringNextQuery("\x1b[7;5R", [&] { screen = info(*device); });
+  EXPECT_EQ(screen.cursor.x, 4);
+  EXPECT_EQ(screen.cursor.y, 6);
+  EXPECT_EQ(input_.reportsOwed(), 0);
+  EXPECT_EQ(typed(), "ab");
+}
+
+TEST_F(TerminalOnPty, TerminalThatDoesNotAnswerIsNotAskedAgain) {
+  ASSERT_TRUE(pty_.ok());
+  auto device = start(nullptr);
+  device->endOfWrite();
+  pty_.drain();
+  device->markSizeStale();
+  const ScreenBufferInfo screen = info(*device);
+  EXPECT_EQ(screen.cursor.y, 9);  // the estimate stays
+  EXPECT_EQ(pty_.drain().find("\x1b[6n"), std::string::npos);
+  EXPECT_EQ(input_.reportsOwed(), 1);
 }
 
 TEST_F(TerminalOnPty, NarrowTerminalWrapsALongRow) {

@@ -65,10 +65,21 @@ const DecodeCase kCases[] = {
     {"alt x", "\x1bx", false, 2, 0x58, 0x2D, 'x', kAlt, 0x2DFF},
     {"lone esc at the next look", "\x1b", true, 1, 0x1B, 0x01, 0x1B, 0, 0x1B},
     {"esc [ alone is alt [", "\x1b[", true, 2, 0xDB, 0x1A, '[', kAlt, 0x1AFF},
-    {"cut-off sequence: esc first", "\x1b[1;5", true, 1, 0x1B, 0x01, 0x1B, 0, 0x1B},
-    {"unknown sequence: esc first", "\x1b[99~", false, 1, 0x1B, 0x01, 0x1B, 0, 0x1B},
     {"esc esc", "\x1b\x1b[A", false, 1, 0x1B, 0x01, 0x1B, 0, 0x1B},
-    {"overlong sequence", "\x1b[" + std::string(40, '1'), false, 1, 0x1B, 0x01, 0x1B, 0, 0x1B},
+    {"keypad enter application mode", "\x1bOM", false, 3, 0x0D, 0x1C, 0x0D, kEnh, 0x0D},
+    {"keypad 8 application mode", "\x1bOx", false, 3, 0x68, 0x48, '8', 0, '8'},
+    {"keypad star application mode", "\x1bOj", false, 3, 0x6A, 0x37, '*', 0, '*'},
+    {"linux keypad 5", "\x1b[G", false, 3, 0x0C, 0x4C, 0, 0, 0x4CFF},
+    {"rxvt shift up", "\x1b[a", false, 3, 0x26, 0x48, 0, kEnh | kShift, 0x48FF},
+    {"rxvt ctrl up", "\x1bOa", false, 3, 0x26, 0x48, 0, kEnh | kCtrl, 0x8DFF},
+    {"rxvt ctrl delete", "\x1b[3^", false, 4, 0x2E, 0x53, 0, kEnh | kCtrl, 0x93FF},
+    {"rxvt shift insert", "\x1b[2$", true, 4, 0x2D, 0x52, 0, kEnh | kShift, 0x52FF},
+    {"rxvt shift insert twice", "\x1b[2$\x1b[2$", false, 4, 0x2D, 0x52, 0, kEnh | kShift, 0x52FF},
+    {"every key reported: ctrl enter", "\x1b[27;5;13~", false, 10, 0x0D, 0x1C, 0x0D, kCtrl, 0x0D},
+    {"keys by code: ctrl a", "\x1b[97;5u", false, 7, 0x41, 0x1E, 0x01, kCtrl, 0x01},
+    {"keys by code: e acute", "\x1b[233u", false, 6, 0, 0, 0xE9, 0, 0xE9},
+    {"alt P typed alone", "\x1bP", true, 2, 0x50, 0x19, 'P', kShift | kAlt, 0x19FF},
+    {"alt ] before a key", "\x1b]\x1b[A", false, 2, 0xDD, 0x1B, ']', kAlt, 0x1BFF},
 };
 
 TEST(KeyDecoder, SequencesBecomeTheKeysTheyName) {
@@ -77,9 +88,10 @@ TEST(KeyDecoder, SequencesBecomeTheKeysTheyName) {
   for (const DecodeCase& c : kCases) {
     SCOPED_TRACE(c.name);
     KeyEvent key;
-    const size_t taken = decodeKey(reinterpret_cast<const unsigned char*>(c.bytes.data()),
-                                   c.bytes.size(), c.final, &key);
-    EXPECT_EQ(taken, c.taken);
+    const DecodedInput item = decodeInput(reinterpret_cast<const unsigned char*>(c.bytes.data()),
+                                          c.bytes.size(), c.final, &key);
+    ASSERT_EQ(item.kind, InputKind::Key);
+    EXPECT_EQ(item.taken, c.taken);
     EXPECT_EQ(key.keyDown, 1);
     EXPECT_EQ(key.repeatCount, 1);
     EXPECT_EQ(key.virtualKeyCode, c.vk);
@@ -92,12 +104,73 @@ TEST(KeyDecoder, SequencesBecomeTheKeysTheyName) {
   }
 }
 
+struct ReportCase {
+  const char* name;
+  std::string bytes;
+  bool final;
+  size_t taken;
+  InputKind kind;
+};
+
+// What terminals send on their own, and sequences no key sends: each is
+// taken whole (and no further) and gives no key.
+const ReportCase kReports[] = {
+    {"focus in", "\x1b[I", false, 3, InputKind::NotAKey},
+    {"focus out", "\x1b[Ox", false, 3, InputKind::NotAKey},
+    {"mouse x10", "\x1b[M !!x", false, 6, InputKind::NotAKey},
+    {"mouse x10 with bytes that read as utf-8", "\x1b[M\xc3\xa9 \x1b", false, 6,
+     InputKind::NotAKey},
+    {"mouse x10 at the end of the input", "\x1b[M \xc3\xa9", true, 6, InputKind::NotAKey},
+    {"mouse utf-8", "\x1b[M \xc3\xa9\xc3\xa9x", false, 8, InputKind::NotAKey},
+    {"mouse x10 cut off by a control", "\x1b[M \r", false, 4, InputKind::NotAKey},
+    {"mouse sgr press", "\x1b[<0;12;5Mx", false, 10, InputKind::NotAKey},
+    {"mouse sgr release", "\x1b[<0;120;45m", false, 12, InputKind::NotAKey},
+    {"mouse urxvt", "\x1b[32;12;5M", false, 10, InputKind::NotAKey},
+    {"cursor report", "\x1b[12;40Rx", false, 8, InputKind::CursorReport},
+    {"cursor report from the top row", "\x1b[1;5R", false, 6, InputKind::CursorReport},
+    {"extended cursor report", "\x1b[?12;40;1R", false, 11, InputKind::NotAKey},
+    {"device attributes", "\x1b[?64;1;2;6;9;15;16;17;18;21;22;28c", false, 35, InputKind::NotAKey},
+    {"secondary device attributes", "\x1b[>41;380;0c", false, 12, InputKind::NotAKey},
+    {"status report", "\x1b[0n", false, 4, InputKind::NotAKey},
+    {"mode report", "\x1b[?2004;2$y", false, 11, InputKind::NotAKey},
+    {"paste start", "\x1b[200~abc", false, 6, InputKind::NotAKey},
+    {"paste end", "\x1b[201~", false, 6, InputKind::NotAKey},
+    {"terminal unit id", "\x1bP!|00000000\x1b\\x", false, 14, InputKind::NotAKey},
+    {"terminal version", "\x1bP>|XTerm(380)\x1b\\", false, 16, InputKind::NotAKey},
+    {"colour answer ended by bel", "\x1b]11;rgb:0000/0000/0000\x07", false, 24, InputKind::NotAKey},
+    {"unknown csi", "\x1b[99~x", false, 5, InputKind::NotAKey},
+    {"unknown ss3", "\x1bOzx", false, 3, InputKind::NotAKey},
+    {"cut-off sequence", "\x1b[1;5", true, 5, InputKind::NotAKey},
+    {"broken by a control", "\x1b[1;\r", false, 4, InputKind::NotAKey},
+    {"broken by another sequence", "\x1b[1;\x1b[A", false, 4, InputKind::NotAKey},
+    {"overlong", "\x1b[" + std::string(300, '1') + "~", false, kMaxSequence, InputKind::NotAKey},
+};
+
+TEST(KeyDecoder, ReportsAndUnknownSequencesAreTakenWholeAsNoKey) {
+  for (const ReportCase& c : kReports) {
+    SCOPED_TRACE(c.name);
+    KeyEvent key;
+    const DecodedInput item = decodeInput(reinterpret_cast<const unsigned char*>(c.bytes.data()),
+                                          c.bytes.size(), c.final, &key);
+    EXPECT_EQ(item.kind, c.kind);
+    EXPECT_EQ(item.taken, c.taken);
+  }
+  KeyEvent key;
+  const DecodedInput report =
+      decodeInput(reinterpret_cast<const unsigned char*>("\x1b[12;40R"), 8, false, &key);
+  EXPECT_EQ(report.row, 12);
+  EXPECT_EQ(report.column, 40);
+}
+
 TEST(KeyDecoder, UnfinishedSequencesWaitForMoreBytes) {
-  for (const char* bytes : {"\x1b", "\x1b[", "\x1bO", "\x1b[1;5", "\x1b[2", "\x1b[["}) {
+  for (const char* bytes : {"\x1b", "\x1b[", "\x1bO", "\x1b[1;5", "\x1b[2", "\x1b[[", "\x1b[M",
+                            "\x1b[M \xc3", "\x1b[M \xc3\xa9\xc3", "\x1b[<0;12", "\x1bP!|0",
+                            "\x1b]11;rgb", "\x1bP>|x\x1b", "\x1b[2$"}) {
     KeyEvent key;
     EXPECT_EQ(
-        decodeKey(reinterpret_cast<const unsigned char*>(bytes), std::strlen(bytes), false, &key),
-        0u)
+        decodeInput(reinterpret_cast<const unsigned char*>(bytes), std::strlen(bytes), false, &key)
+            .kind,
+        InputKind::Incomplete)
         << bytes + 1;
   }
 }

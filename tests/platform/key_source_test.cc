@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "console/key_wait.h"
-#include "platform/posix/key_source-posix.h"
 #include "platform/posix/console_device-posix.h"
+#include "platform/posix/key_source-posix.h"
 #include "platform/pty_pair.h"
 
 namespace kp::posix {
@@ -120,11 +120,11 @@ TEST_F(PipeInput, OutputIsFlushedBeforeALook) {
   close(out[1]);
 }
 
-TEST_F(PipeInput, BacklogComesBeforeNewInput) {
-  InputBacklog backlog;
-  backlog.push(reinterpret_cast<const unsigned char*>("xy"), 2);
+TEST_F(PipeInput, InputLeftByACursorQueryComesBeforeNewInput) {
+  TerminalInput input;
+  input.append(reinterpret_cast<const unsigned char*>("xy"), 2);
   KeySourceOptions options;
-  options.backlog = &backlog;
+  options.input = &input;
   PosixKeySource source(fds_[0], options);
   send("z");
   EXPECT_EQ(characters(look(source)), "xyz");
@@ -148,12 +148,43 @@ TEST_F(PipeInput, LoneEscIsDecidedAtTheNextLook) {
   EXPECT_EQ(up[0].key.controlKeyState, static_cast<uint32_t>(EnhancedKey));
 }
 
-TEST_F(PipeInput, UnknownSequenceComesThroughAsCharacters) {
+// What a terminal sends on its own at the prompt ends no wait, over as many
+// looks as it takes; the key typed after it does.
+TEST_F(PipeInput, ReportsAndUnknownSequencesEndNoWait) {
+  const std::string noKeys[] = {
+      "\x1b[I\x1b[O",                      // focus
+      "\x1b[M #!\x1b[M\xc3\xa9\xc3\xa9 ",  // mouse, X10 and UTF-8
+      "\x1b[<0;12;5M\x1b[<0;12;5m",        // mouse, SGR
+      "\x1b[24;1R",                        // a cursor report nobody waits for
+      "\x1b[?64;1;2c\x1b[0n",              // device attributes, status
+      "\x1b[200~\x1b[201~",                // paste markers
+      "\x1b[99~\x1b[1;5",                  // unknown, and cut off
+  };
   PosixKeySource source(fds_[0], {});
-  send("\x1b[99~");
-  std::string seen;
-  for (int i = 0; i < 6; ++i) seen += characters(look(source));
-  EXPECT_EQ(seen, "\x1b[99~");
+  for (const std::string& bytes : noKeys) {
+    SCOPED_TRACE(::testing::PrintToString(bytes));
+    send(bytes);
+    for (int i = 0; i < 4; ++i) EXPECT_TRUE(look(source).empty());
+  }
+  send("x");
+  EXPECT_EQ(characters(look(source)), "x");
+}
+
+TEST_F(PipeInput, LateCursorReportIsDroppedInTheWait) {
+  TerminalInput input;
+  int row = 0;
+  int column = 0;
+  EXPECT_FALSE(input.awaitCursorReport(fds_[0], 0, &row, &column));  // gave up: owed
+  KeySourceOptions options;
+  options.input = &input;
+  PosixKeySource source(fds_[0], options);
+  send("\x1b[");
+  EXPECT_TRUE(look(source).empty());
+  send("5;1R");
+  EXPECT_TRUE(look(source).empty());
+  EXPECT_EQ(input.reportsOwed(), 0);
+  send("q");
+  EXPECT_EQ(characters(look(source)), "q");
 }
 
 TEST(TerminalInput, FirstLookSwitchesModesKeepingSignals) {

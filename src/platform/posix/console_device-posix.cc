@@ -25,55 +25,6 @@ bool usableTerm(const char* term) {
   return term != nullptr && term[0] != '\0' && std::strcmp(term, "dumb") != 0;
 }
 
-int64_t nowMs() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-// Looks for a cursor position report "ESC [ row ; column R" in bytes.
-// Returns 1 with its place when found, 0 when none (the bytes may still end
-// in the start of one, then *partialAt is where).
-int findCursorReply(const unsigned char* bytes, size_t count, size_t* start, size_t* end, int* row,
-                    int* column, size_t* partialAt) {
-  *partialAt = count;
-  for (size_t i = 0; i < count; ++i) {
-    if (bytes[i] != kEsc) continue;
-    size_t j = i + 1;
-    int values[2] = {0, 0};
-    int field = 0;
-    bool digits = false;
-    bool complete = false;
-    bool broken = false;
-    if (j < count && bytes[j] != '[') continue;
-    for (++j; j < count; ++j) {
-      const unsigned char c = bytes[j];
-      if (c >= '0' && c <= '9') {
-        if (values[field] < 100000) values[field] = values[field] * 10 + (c - '0');
-        digits = true;
-      } else if (c == ';' && field == 0 && digits) {
-        field = 1;
-        digits = false;
-      } else if (c == 'R' && field == 1 && digits) {
-        complete = true;
-        break;
-      } else {
-        broken = true;
-        break;
-      }
-    }
-    if (complete) {
-      *start = i;
-      *end = j + 1;
-      *row = values[0];
-      *column = values[1];
-      return 1;
-    }
-    if (!broken && *partialAt == count) *partialAt = i;
-  }
-  return 0;
-}
-
 }  // namespace
 
 int foregroundSgr(int index) {
@@ -98,7 +49,7 @@ TerminalDevice::TerminalDevice(int inFd, int outFd, const TerminalDeviceOptions&
 
 void TerminalDevice::startUp() {
   if (options_.modes != nullptr) options_.modes->apply();
-  if (cells_) ensureReady();
+  if (cells_) ensureCursor();
 }
 
 // --- Writing out --------------------------------------------------------
@@ -215,11 +166,26 @@ void TerminalDevice::resetColoursFromSignal() {
 // --- The screen -----------------------------------------------------------
 
 void TerminalDevice::ensureReady() {
-  if (sizeStale_.exchange(false, std::memory_order_relaxed)) refreshSize();
-  if (!cursorKnown_) {
-    cursorKnown_ = true;
-    queryCursor();
+  if (sizeStale_.exchange(false, std::memory_order_relaxed)) {
+    refreshSize();
+    // The terminal may have moved its cursor with the change (a taller
+    // window pulls rows back from its history): ask again before the next write.
+    cursorStale_ = true;
   }
+}
+
+// The answer to a cursor query is where the terminal has its cursor, which
+// is the writer's cursor only while the terminal's stands on it: in the
+// middle of a write (after a line end that did not scroll) it may not. So
+// the question waits until it does, as it always does between writes.
+void TerminalDevice::ensureCursor() {
+  ensureReady();
+  if (!cursorStale_) return;
+  if (cursorKnown_ && !(physicalKnown_ && physicalX_ == cursor_.x && physicalY_ == cursor_.y)) {
+    return;
+  }
+  cursorStale_ = false;
+  queryCursor();
 }
 
 void TerminalDevice::refreshSize() {
@@ -231,67 +197,63 @@ void TerminalDevice::refreshSize() {
     columns_ = 80;
     rows_ = 24;
   }
+  if (windowRows_ == 0) windowRows_ = rows_;
   if (cursor_.x >= columns_) cursor_.x = static_cast<int16_t>(columns_ - 1);
   if (cursor_.y >= rows_) cursor_.y = static_cast<int16_t>(rows_ - 1);
-  physicalKnown_ = false;
+  // The terminal's cursor is where our bytes left it, kept inside the screen
+  // and moved by the terminal along with its text, which the next cursor
+  // query tells; no addressing must come in between.
+  if (physicalX_ >= columns_) physicalX_ = columns_ - 1;
+  if (physicalY_ >= rows_) physicalY_ = rows_ - 1;
 }
 
 void TerminalDevice::queryCursor() {
-  // Without an answer the writer starts on a fresh bottom row.
-  cursor_ = {0, static_cast<int16_t>(rows_ - 1)};
   physicalKnown_ = false;
+  // Without an answer the writer starts on a fresh bottom row; later, it
+  // goes on from the place it had, kept inside the screen.
+  if (!cursorKnown_) cursor_ = {0, static_cast<int16_t>(rows_ - 1)};
+  cursorKnown_ = true;
+  int row = 0;
+  int column = 0;
+  bool answered = false;
   if (options_.modes != nullptr && options_.modes->fd() == inFd_ && options_.modes->applied()) {
-    readCursorReply(inFd_, true);
-    return;
+    answered = askCursor(inFd_, *input_, &row, &column);
+  } else {
+    // The keyboard is not the terminal (or not in our modes): ask through the
+    // controlling terminal, in non-canonical mode just for the answer.
+    const int tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (tty < 0) return;
+    TerminalModes modes(tty);
+    if (modes.apply()) {
+      TerminalInput ttyInput;
+      answered = askCursor(tty, ttyInput, &row, &column);
+      modes.restore();
+    }
+    close(tty);
   }
-  // The keyboard is not the terminal (or not in our modes): ask through the
-  // controlling terminal, in non-canonical mode just for the answer.
-  const int tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (tty < 0) return;
-  TerminalModes modes(tty);
-  if (modes.apply()) {
-    readCursorReply(tty, false);
-    modes.restore();
+  if (answered && row >= 1 && column >= 1) {
+    cursor_.x = static_cast<int16_t>(column > columns_ ? columns_ - 1 : column - 1);
+    cursor_.y = static_cast<int16_t>(row > rows_ ? rows_ - 1 : row - 1);
   }
-  close(tty);
 }
 
-bool TerminalDevice::readCursorReply(int fd, bool keepTyping) {
+bool TerminalDevice::askCursor(int fd, TerminalInput& input, int* row, int* column) {
+  // A report still owed to an earlier query is taken out first if it has
+  // come. If it has not, the terminal does not answer (or not yet), and
+  // asking again would only add to what is owed.
+  if (input.reportsOwed() > 0) {
+    input.collectOwedReports(fd, 0);
+    if (input.reportsOwed() > 0) return false;
+  }
+  // The answer must tell where the cursor is after all that was drawn.
   flushBuffer();
   static const char kQuery[] = "\x1b[6n";
   if (!writeAll(kQuery, sizeof kQuery - 1)) return false;
-
-  unsigned char bytes[InputBacklog::kCapacity];
-  size_t count = 0;
-  bool found = false;
-  const int64_t deadline = nowMs() + options_.cursorReplyTimeoutMs;
-  while (count < sizeof bytes) {
-    const int64_t left = deadline - nowMs();
-    if (left <= 0) break;
-    struct pollfd p = {fd, POLLIN, 0};
-    const int ready = poll(&p, 1, static_cast<int>(left));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) break;
-    const ssize_t n = read(fd, bytes + count, sizeof bytes - count);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    count += static_cast<size_t>(n);
-    size_t start, end, partial;
-    int row, column;
-    if (findCursorReply(bytes, count, &start, &end, &row, &column, &partial) == 1) {
-      if (row >= 1 && column >= 1) {
-        cursor_.x = static_cast<int16_t>(column > columns_ ? columns_ - 1 : column - 1);
-        cursor_.y = static_cast<int16_t>(row > rows_ ? rows_ - 1 : row - 1);
-      }
-      std::memmove(bytes + start, bytes + end, count - end);
-      count -= end - start;
-      found = true;
-      break;
-    }
-  }
-  // What the user typed meanwhile is kept as keyboard input.
-  if (keepTyping && options_.backlog != nullptr) options_.backlog->push(bytes, count);
-  return found;
+  // A terminal known to answer gets longer, so that a slow link does not
+  // leave the cursor unknown after a resize.
+  const int timeout =
+      input.terminalAnswers() ? options_.answeringReplyTimeoutMs : options_.cursorReplyTimeoutMs;
+  return input.awaitCursorReport(fd, timeout, row, column);
 }
 
 void TerminalDevice::moveTo(int x, int y) {
@@ -366,11 +328,17 @@ void TerminalDevice::emitCells(const char* bytes, int count, char repeated, bool
 
 bool TerminalDevice::getScreenBufferInfo(ScreenBufferInfo* info) {
   if (!cells_ || failed_) return false;
-  ensureReady();
+  ensureCursor();
   info->size = {static_cast<int16_t>(columns_), static_cast<int16_t>(rows_)};
   info->cursor = cursor_;
   info->attribute = attribute_;
-  info->window = {0, 0, static_cast<int16_t>(columns_ - 1), static_cast<int16_t>(rows_ - 1)};
+  // The window keeps the height it had at first, at the bottom of a taller
+  // screen: that is where a terminal grown during the run has moved the
+  // writer's rows (it pulls older ones down from its history), and the rows
+  // above scroll along whenever the writer scrolls the whole screen.
+  const int windowRows = windowRows_ < rows_ ? windowRows_ : rows_;
+  info->window = {0, static_cast<int16_t>(rows_ - windowRows), static_cast<int16_t>(columns_ - 1),
+                  static_cast<int16_t>(rows_ - 1)};
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "console/console_device.h"
+#include "platform/posix/terminal_input-posix.h"
 #include "platform/posix/terminal_modes-posix.h"
 
 namespace kp::posix {
@@ -15,9 +16,14 @@ struct TerminalDeviceOptions {
   // The terminal decodes UTF-8. Otherwise bytes 0x80-0x9F, which an 8-bit
   // terminal takes as controls, are shown as '?'.
   bool utf8 = true;
-  TerminalModes* modes = nullptr;   // keyboard modes switched at start-up
-  InputBacklog* backlog = nullptr;  // typing read while waiting for the cursor report
+  TerminalModes* modes = nullptr;  // keyboard modes switched at start-up
+  // The keyboard's input, shared with the key source: a cursor query reads
+  // past the user's typing and leaves it there. Without one the device keeps its own.
+  TerminalInput* input = nullptr;
+  // How long a cursor query waits for the answer; longer once the terminal
+  // is known to answer at all.
   int cursorReplyTimeoutMs = 100;
+  int answeringReplyTimeoutMs = 1000;
 };
 
 // SGR parameters of a console attribute: foreground 7 and background 0 are
@@ -59,7 +65,8 @@ class TerminalDevice : public ConsoleDevice {
 
   // For fatal signals: default colours on the terminal. Async-signal-safe.
   void resetColoursFromSignal();
-  // The terminal was resized (SIGWINCH). Async-signal-safe.
+  // The terminal was resized (SIGWINCH), or the shell had it while we were
+  // stopped: size and cursor are learnt again before the next write. Async-signal-safe.
   void markSizeStale() { sizeStale_.store(true, std::memory_order_relaxed); }
 
   bool cellOutput() const { return cells_; }
@@ -76,9 +83,10 @@ class TerminalDevice : public ConsoleDevice {
   void putNumber(int value);
 
   void ensureReady();
+  void ensureCursor();
   void refreshSize();
   void queryCursor();
-  bool readCursorReply(int fd, bool keepTyping);
+  bool askCursor(int fd, TerminalInput& input, int* row, int* column);
 
   void moveTo(int x, int y);
   void useAttribute(uint16_t attribute);
@@ -98,10 +106,14 @@ class TerminalDevice : public ConsoleDevice {
   size_t writeCalls_ = 0;
   size_t bytesWritten_ = 0;
 
+  TerminalInput ownInput_;
+  TerminalInput* input_ = options_.input != nullptr ? options_.input : &ownInput_;
   std::atomic<bool> sizeStale_{true};
+  bool cursorStale_ = false;  // ask where the cursor is at the next write's start
+  bool cursorKnown_ = false;  // the cursor has been asked for once
   int columns_ = 80;
   int rows_ = 24;
-  bool cursorKnown_ = false;
+  int windowRows_ = 0;   // the screen's height when first read
   CellPosition cursor_;  // the console's cursor
   int physicalX_ = 0;    // where the terminal's cursor is, when known
   int physicalY_ = 0;

@@ -282,25 +282,163 @@ bool keyForTilde(int number, uint32_t state, KeyEvent* key) {
   return false;
 }
 
-constexpr int kUnknown = -1;
+KeyEvent withState(KeyEvent key, uint32_t state) {
+  key.controlKeyState |= state;
+  return key;
+}
 
-// Parses "ESC [" or "ESC O" sequences. Returns the bytes taken, 0 when the
-// bytes end before the sequence does, kUnknown for one that is malformed or
-// names no key.
-int parseSequence(const unsigned char* bytes, size_t count, KeyEvent* key) {
-  const bool csi = bytes[1] == '[';
-  size_t i = 2;
-  if (csi && count > 2 && bytes[2] == '[') {
-    // The Linux console's F1-F5: ESC [ [ A..E.
-    if (count < 4) return 0;
-    if (bytes[3] < 'A' || bytes[3] > 'E') return kUnknown;
-    *key = functionKey(bytes[3] - 'A' + 1, 0);
-    return 4;
+// The keypad in application mode: SS3 p..y are the digits, j..o and X the
+// operators, Enter is SS3 M (handled with the cursor keys' forms).
+bool keypadKey(unsigned char final, uint32_t state, KeyEvent* key) {
+  if (final >= 'p' && final <= 'y') {
+    const int digit = final - 'p';
+    *key = keyOf(static_cast<uint16_t>(0x60 + digit), static_cast<uint8_t>('0' + digit), state);
+    return true;
   }
+  switch (final) {
+    case 'j':
+      *key = keyOf(0x6A, '*', state);
+      return true;
+    case 'k':
+      *key = keyOf(0x6B, '+', state);
+      return true;
+    case 'm':
+      *key = keyOf(0x6D, '-', state);
+      return true;
+    case 'n':
+      *key = keyOf(0x6E, '.', state);
+      return true;
+    case 'o':
+      *key = keyOf(0x6F, '/', EnhancedKey | state);
+      return true;
+    case 'l':
+      *key = withState(characterKey(','), state);
+      return true;
+    case 'X':
+      *key = withState(characterKey('='), state);
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A key reported by its character code, as terminals do when a program has
+// asked them for every key with its modifiers (CSI 27;m;c~, CSI c;m u).
+KeyEvent codedKey(int code, int modifier) {
+  // A character beyond the console's 8-bit code page is still a key press.
+  const unsigned char byte = code >= 0 && code <= 0xFF ? static_cast<unsigned char>(code) : '?';
+  KeyEvent key = withState(characterKey(byte), modifierState(modifier));
+  // With Ctrl a letter types its control character, as on the console.
+  if ((key.controlKeyState & LeftCtrlPressed) != 0 &&
+      ((byte >= 0x40 && byte < 0x60) || (byte >= 'a' && byte <= 'z'))) {
+    key.character = byte & 0x1F;
+  }
+  return key;
+}
+
+DecodedInput itemOf(size_t taken, InputKind kind) {
+  DecodedInput item;
+  item.taken = taken;
+  item.kind = kind;
+  return item;
+}
+
+DecodedInput keyTaking(size_t taken) {
+  return itemOf(taken, InputKind::Key);
+}
+
+DecodedInput notAKey(size_t taken) {
+  return itemOf(taken, InputKind::NotAKey);
+}
+
+constexpr DecodedInput kIncomplete{};
+
+// ESC and a byte that starts nothing longer: the byte's key with Alt.
+DecodedInput altKey(unsigned char byte, KeyEvent* key) {
+  *key = withState(characterKey(byte), LeftAltPressed);
+  return keyTaking(2);
+}
+
+bool isFinalByte(unsigned char c) {
+  return c >= 0x40 && c <= 0x7E;
+}
+
+// "ESC [ M" and three values: a byte each (X10), or one or two bytes each
+// when the terminal sends large ones as UTF-8. Both forms hold only bytes
+// from 0x20 up, so the UTF-8 reading is taken when it finds three such
+// values, the three plain bytes otherwise.
+DecodedInput parseOldMouse(const unsigned char* bytes, size_t count, bool final) {
+  constexpr size_t kPlainEnd = 6;
+  size_t at = 3;
+  int values = 0;
+  bool needMore = false;
+  while (values < 3) {
+    if (at >= count) {
+      needMore = true;
+      break;
+    }
+    const unsigned char b = bytes[at];
+    if (b < 0x20) break;
+    if (b >= 0xC2 && b <= 0xDF) {
+      if (at + 1 >= count) {
+        needMore = true;
+        break;
+      }
+      if ((bytes[at + 1] & 0xC0) == 0x80) {
+        at += 2;
+        ++values;
+        continue;
+      }
+    }
+    ++at;
+    ++values;
+  }
+  if (values == 3) return notAKey(at);
+  if (needMore && !final) return kIncomplete;
+  if (!needMore && at < kPlainEnd) return notAKey(at);  // cut off by a control byte
+  if (count >= kPlainEnd) return notAKey(kPlainEnd);
+  return notAKey(count);  // cut off by the end of the input
+}
+
+// "ESC P" (device control), "ESC ]" (operating system command) or "ESC _"
+// and a body ended by BEL or "ESC \": how terminals answer queries for
+// attributes, versions and colours. Without that end in reach the two bytes
+// were typed: Alt with the second one.
+DecodedInput parseString(const unsigned char* bytes, size_t count, bool final, KeyEvent* key) {
+  for (size_t i = 2; i < count && i < kMaxSequence; ++i) {
+    if (bytes[i] == 0x07) return notAKey(i + 1);
+    if (bytes[i] != kEsc) continue;
+    if (i + 1 >= kMaxSequence) break;
+    if (i + 1 == count) return final ? altKey(bytes[1], key) : kIncomplete;
+    if (bytes[i + 1] == '\\') return notAKey(i + 2);
+    return altKey(bytes[1], key);  // ESC starting something else
+  }
+  // No end yet: wait for it while it can still come within reach.
+  if (count < kMaxSequence && !final) return kIncomplete;
+  return altKey(bytes[1], key);
+}
+
+// "ESC [" (CSI) or "ESC O" (SS3) sequences, by their grammar: parameter
+// bytes 0x30-0x3F, intermediate bytes 0x20-0x2F, one final byte 0x40-0x7E.
+DecodedInput parseSequence(const unsigned char* bytes, size_t count, bool final, KeyEvent* key) {
+  const bool csi = bytes[1] == '[';
+  if (count == 2) return final ? altKey(bytes[1], key) : kIncomplete;
+  if (csi && bytes[2] == '[') {
+    // The Linux console's F1-F5: ESC [ [ A..E.
+    if (count == 3) return final ? notAKey(3) : kIncomplete;
+    if (bytes[3] >= 'A' && bytes[3] <= 'E') {
+      *key = functionKey(bytes[3] - 'A' + 1, 0);
+      return keyTaking(4);
+    }
+    return notAKey(isFinalByte(bytes[3]) ? 4 : 3);
+  }
+  if (csi && bytes[2] == 'M') return parseOldMouse(bytes, count, final);
+
   int parameters[3] = {0, 0, 0};
   int given = 0;
-  bool plainParameters = true;  // digits and ';' only
-  for (; i < count && bytes[i] >= 0x30 && bytes[i] <= 0x3F; ++i) {
+  bool plain = true;  // digits and ';' only, at most three numbers
+  size_t i = 2;
+  for (; i < count && i < kMaxSequence && bytes[i] >= 0x30 && bytes[i] <= 0x3F; ++i) {
     const unsigned char c = bytes[i];
     if (c >= '0' && c <= '9') {
       if (given == 0) given = 1;
@@ -309,42 +447,106 @@ int parseSequence(const unsigned char* bytes, size_t count, KeyEvent* key) {
     } else if (c == ';') {
       if (given == 0) given = 1;
       if (given == 3)
-        plainParameters = false;
+        plain = false;
       else
         ++given;
     } else {
-      plainParameters = false;
+      plain = false;  // private markers < = > ? and ':' sub-parameters
     }
   }
-  for (; i < count && bytes[i] >= 0x20 && bytes[i] <= 0x2F; ++i) plainParameters = false;
-  if (i >= kMaxSequence) return kUnknown;
-  if (i == count) return 0;
-  const unsigned char final = bytes[i];
-  if (final < 0x40 || final > 0x7E || !plainParameters) return kUnknown;
-  const int taken = static_cast<int>(i + 1);
+  size_t intermediates = 0;
+  for (; i < count && i < kMaxSequence && bytes[i] >= 0x20 && bytes[i] <= 0x2F; ++i) {
+    ++intermediates;
+  }
+  if (i >= kMaxSequence) return notAKey(kMaxSequence);
+  // rxvt's shifted editing keys end in '$', elsewhere an intermediate byte.
+  if (csi && plain && given == 1 && intermediates == 1 && bytes[i - 1] == '$' &&
+      (i == count ? final : !isFinalByte(bytes[i])) &&
+      keyForTilde(parameters[0], ShiftPressed, key)) {
+    return keyTaking(i);
+  }
+  if (i == count) return final ? notAKey(count) : kIncomplete;
+  const unsigned char last = bytes[i];
+  // A byte that does not belong ends the sequence before it.
+  if (!isFinalByte(last)) return notAKey(i);
+  const size_t taken = i + 1;
+  if (!plain || intermediates > 0) return notAKey(taken);
 
-  if (csi && final == '~') {
-    const uint32_t state = modifierState(given >= 2 ? parameters[1] : 1);
-    return keyForTilde(parameters[0], state, key) ? taken : kUnknown;
-  }
-  if (csi && final == 'Z') {  // back tab
-    *key = keyOf(VkTab, 0x09, ShiftPressed);
-    return given > 0 ? kUnknown : taken;
-  }
-  if (!csi && final == 'M') {  // keypad Enter in application mode
-    *key =
-        keyOf(VkReturn, 0x0D, EnhancedKey | modifierState(given >= 1 ? parameters[given - 1] : 1));
-    return taken;
+  if (csi) {
+    switch (last) {
+      case '~':
+        if (given == 3 && parameters[0] == 27) {
+          *key = codedKey(parameters[2], parameters[1]);
+          return keyTaking(taken);
+        }
+        if (given <= 2 &&
+            keyForTilde(parameters[0], modifierState(given >= 2 ? parameters[1] : 1), key)) {
+          return keyTaking(taken);
+        }
+        return notAKey(taken);  // the paste markers 200~ and 201~ among them
+      case '^':                 // rxvt: with Ctrl
+      case '@':                 // rxvt: with Ctrl and Shift
+        if (given == 1 &&
+            keyForTilde(parameters[0],
+                        last == '@' ? LeftCtrlPressed | ShiftPressed : LeftCtrlPressed, key)) {
+          return keyTaking(taken);
+        }
+        return notAKey(taken);
+      case 'u':
+        if (given == 1 || given == 2) {
+          *key = codedKey(parameters[0], given == 2 ? parameters[1] : 1);
+          return keyTaking(taken);
+        }
+        return notAKey(taken);
+      case 'R':
+        // Also xterm's Shift/Ctrl/Alt+F3 (CSI 1;m R): the same bytes as a
+        // cursor report from the top row, and a report must never be a key.
+        if (given == 2) {
+          DecodedInput report = itemOf(taken, InputKind::CursorReport);
+          report.row = parameters[0];
+          report.column = parameters[1];
+          return report;
+        }
+        break;
+      case 'Z':  // back tab
+        if (given != 0) return notAKey(taken);
+        *key = keyOf(VkTab, 0x09, ShiftPressed);
+        return keyTaking(taken);
+      case 'G':  // keypad 5 on the Linux console
+        if (given != 0) return notAKey(taken);
+        *key = keyOf(VkClear, 0, 0);
+        return keyTaking(taken);
+      case 'a':  // rxvt: Shift with the cursor keys
+      case 'b':
+      case 'c':
+      case 'd':
+        if (given != 0) return notAKey(taken);
+        keyForFinal(static_cast<unsigned char>(last - 'a' + 'A'), ShiftPressed, key);
+        return keyTaking(taken);
+      default:
+        break;
+    }
+  } else {
+    const uint32_t state = modifierState(given >= 1 ? parameters[given - 1] : 1);
+    if (last == 'M') {  // keypad Enter in application mode
+      *key = keyOf(VkReturn, 0x0D, EnhancedKey | state);
+      return keyTaking(taken);
+    }
+    if (keypadKey(last, state, key)) return keyTaking(taken);
+    if (last >= 'a' && last <= 'd') {  // rxvt: Ctrl with the cursor keys
+      keyForFinal(static_cast<unsigned char>(last - 'a' + 'A'), LeftCtrlPressed, key);
+      return keyTaking(taken);
+    }
   }
   // CSI 1;m A and SS3 A, or old forms with the modifier alone: SS3 m P.
   int modifier = 1;
-  if (given >= 2)
+  if (given == 2)
     modifier = parameters[1];
   else if (!csi && given == 1)
     modifier = parameters[0];
-  else if (csi && given == 1 && parameters[0] != 1)
-    return kUnknown;
-  return keyForFinal(final, modifierState(modifier), key) ? taken : kUnknown;
+  else if (given == 3 || (csi && given == 1 && parameters[0] != 1))
+    return notAKey(taken);
+  return keyForFinal(last, modifierState(modifier), key) ? keyTaking(taken) : notAKey(taken);
 }
 
 }  // namespace
@@ -366,39 +568,25 @@ int16_t usVkKeyScan(char character) {
   return byte < 0x80 ? kCharTable[byte] : static_cast<int16_t>(-1);
 }
 
-size_t decodeKey(const unsigned char* bytes, size_t count, bool final, KeyEvent* key) {
-  if (count == 0) return 0;
+DecodedInput decodeInput(const unsigned char* bytes, size_t count, bool final, KeyEvent* key) {
+  if (count == 0) return kIncomplete;
   if (bytes[0] != kEsc) {
     *key = characterKey(bytes[0]);
-    return 1;
+    return keyTaking(1);
   }
   if (count == 1) {
-    if (!final) return 0;
+    if (!final) return kIncomplete;
     *key = characterKey(kEsc);
-    return 1;
+    return keyTaking(1);
   }
   const unsigned char next = bytes[1];
-  if (next == '[' || next == 'O') {
-    const int taken = parseSequence(bytes, count, key);
-    if (taken > 0) return static_cast<size_t>(taken);
-    if (taken == 0 && !final) return 0;
-    if (taken == 0 && count == 2) {
-      // ESC [ with nothing after it: the user typed Alt+[.
-      *key = characterKey(next);
-      key->controlKeyState |= LeftAltPressed;
-      return 2;
-    }
-    // Unknown or cut off: the ESC is the Esc key, the rest come as characters.
-    *key = characterKey(kEsc);
-    return 1;
-  }
+  if (next == '[' || next == 'O') return parseSequence(bytes, count, final, key);
+  if (next == 'P' || next == ']' || next == '_') return parseString(bytes, count, final, key);
   if (next == kEsc) {
     *key = characterKey(kEsc);
-    return 1;
+    return keyTaking(1);
   }
-  *key = characterKey(next);
-  key->controlKeyState |= LeftAltPressed;
-  return 2;
+  return altKey(next, key);
 }
 
 }  // namespace kp::posix

@@ -15,14 +15,33 @@ uint32_t usMapVirtualKey(uint32_t code, uint32_t mapType);
 // code, high byte bit 0 Shift, bit 1 Ctrl, bit 2 Alt; -1 when none does.
 int16_t usVkKeyScan(char character);
 
-// Turns the first key of a terminal's input bytes into a key-down event
-// (repeat count 1). Returns the bytes it took, or 0 when the bytes so far
-// are the start of a sequence that may still go on; with `final` set the
-// bytes are taken as they are (a lone ESC is the Esc key, ESC x is Alt+x,
-// a cut-off sequence comes through as characters). Never needs more than
-// kMaxSequence bytes to decide.
-size_t decodeKey(const unsigned char* bytes, size_t count, bool final, KeyEvent* key);
+// What the first bytes of a terminal's input are.
+enum class InputKind : uint8_t {
+  Incomplete,    // the start of something that may still go on: wait for more
+  Key,           // a key press
+  CursorReport,  // "ESC [ row ; column R", the answer to a cursor-position query
+  // Something no key press sends: focus and mouse reports, the terminal's
+  // answers to queries, paste markers, and sequences that are unknown, cut
+  // off or malformed. It is taken whole and ends no wait.
+  NotAKey,
+};
 
-constexpr size_t kMaxSequence = 32;
+struct DecodedInput {
+  size_t taken = 0;  // bytes the item takes; 0 while incomplete
+  InputKind kind = InputKind::Incomplete;
+  int row = 0;  // of a cursor report, counted from 1
+  int column = 0;
+};
+
+// Decodes the first item of a terminal's input bytes; a key becomes a
+// key-down event (repeat count 1) in *key. With `final` set the bytes are all
+// there will be, so nothing is incomplete: a lone ESC is the Esc key, ESC x is
+// Alt+x, a cut-off sequence is no key. Never needs more than kMaxSequence
+// bytes to decide.
+DecodedInput decodeInput(const unsigned char* bytes, size_t count, bool final, KeyEvent* key);
+
+// Long enough for the longest answer a terminal gives to the usual queries
+// (device attributes, colour and version strings).
+constexpr size_t kMaxSequence = 256;
 
 }  // namespace kp::posix

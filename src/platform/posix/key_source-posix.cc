@@ -5,22 +5,24 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "platform/posix/key_decoder-posix.h"
 
 namespace kp::posix {
 
 PosixKeySource::PosixKeySource(int inFd, const KeySourceOptions& options)
-    : inFd_(inFd), options_(options), terminalInput_(isatty(inFd) == 1) {}
+    : inFd_(inFd),
+      options_(options),
+      terminalInput_(isatty(inFd) == 1),
+      input_(options.input != nullptr ? options.input : &ownInput_) {}
 
-size_t PosixKeySource::readInput() {
-  size_t fresh = 0;
-  if (options_.backlog != nullptr && options_.backlog->size() > 0) {
-    fresh += options_.backlog->take(bytes_ + byteCount_, kByteCapacity - byteCount_);
-    byteCount_ += fresh;
-  }
-  while (!atEnd_ && byteCount_ < kByteCapacity) {
+// Reads once what is pending; true when bytes came since the last look
+// (a cursor query may have read some meanwhile).
+bool PosixKeySource::readInput() {
+  while (!atEnd_) {
+    size_t available = 0;
+    unsigned char* to = input_->room(&available);
+    if (available == 0) break;
     struct pollfd p = {inFd_, POLLIN, 0};
     const int ready = poll(&p, 1, 0);
     if (ready < 0 && errno == EINTR) continue;
@@ -29,22 +31,23 @@ size_t PosixKeySource::readInput() {
       atEnd_ = true;  // no standard input at all
       break;
     }
-    const ssize_t n = read(inFd_, bytes_ + byteCount_, kByteCapacity - byteCount_);
+    const ssize_t n = read(inFd_, to, available);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
     if (n <= 0) {
       atEnd_ = true;  // end of file, or a terminal that has gone
       break;
     }
-    byteCount_ += static_cast<size_t>(n);
-    fresh += static_cast<size_t>(n);
+    input_->added(static_cast<size_t>(n));
     break;  // one read a look; more stays queued for the next
   }
+  const bool fresh = input_->received() != receivedSeen_;
+  receivedSeen_ = input_->received();
   return fresh;
 }
 
 bool PosixKeySource::decodeNext(bool freshBytes) {
-  if (byteCount_ == 0) {
+  if (input_->size() == 0) {
     unfinishedSeen_ = false;
     return false;
   }
@@ -52,14 +55,11 @@ bool PosixKeySource::decodeNext(bool freshBytes) {
   // as typed: a lone ESC is the Esc key.
   const bool final = atEnd_ || (unfinishedSeen_ && !freshBytes);
   KeyEvent key;
-  const size_t taken = decodeKey(bytes_, byteCount_, final, &key);
-  if (taken == 0) {
-    unfinishedSeen_ = true;
+  if (!input_->nextKey(final, &key)) {
+    unfinishedSeen_ = input_->size() > 0;
     return false;
   }
   unfinishedSeen_ = false;
-  std::memmove(bytes_, bytes_ + taken, byteCount_ - taken);
-  byteCount_ -= taken;
   events_[0].eventType = KeyEventType;
   events_[0].key = key;
   events_[1] = events_[0];
@@ -88,15 +88,12 @@ bool PosixKeySource::peekEvent(InputEvent* event) {
   if (options_.output != nullptr) options_.output->flushOutput();
   deliverControlEvents();
 
-  if (eventCount_ == 0) {
-    const bool fresh = readInput() > 0;
-    decodeNext(fresh);
-  }
+  if (eventCount_ == 0) decodeNext(readInput());
   if (eventCount_ > 0) {
     *event = events_[eventHead_];
     return true;
   }
-  if (atEnd_ && byteCount_ == 0 && !endReported_ && handler_ != nullptr) {
+  if (atEnd_ && input_->size() == 0 && !endReported_ && handler_ != nullptr) {
     endReported_ = true;
     handler_(context_, CtrlCloseEvent);
   }

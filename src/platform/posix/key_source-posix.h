@@ -5,20 +5,22 @@
 #include "console/console_device.h"
 #include "console/key_event_source.h"
 #include "platform/posix/signals-posix.h"
+#include "platform/posix/terminal_input-posix.h"
 #include "platform/posix/terminal_modes-posix.h"
 
 namespace kp::posix {
 
 struct KeySourceOptions {
   TerminalModes* modes = nullptr;   // switched at the first look if not yet
-  InputBacklog* backlog = nullptr;  // bytes read by others, taken first
+  TerminalInput* input = nullptr;   // shared with the device's cursor queries; else its own
   ConsoleDevice* output = nullptr;  // flushed before each look
   SignalRouter* signals = nullptr;  // delivers close and shutdown
   void (*registerExit)(void (*)(void*), void*) = nullptr;
 };
 
 // The keyboard of a POSIX process: the bytes of standard input become key
-// events of a US keyboard (each key a key-down and a key-up). Never blocks:
+// events of a US keyboard (each key a key-down and a key-up); what the
+// terminal sends on its own (reports, answers) is dropped. Never blocks:
 // a look polls with timeout 0. The end of the input (a file or pipe at its
 // end, a terminal hung up) is reported to the control handler as the
 // console being closed.
@@ -35,7 +37,7 @@ class PosixKeySource : public KeyEventSource {
   void registerExitAction(void (*action)(void*), void* context) override;
 
  private:
-  size_t readInput();
+  bool readInput();
   bool decodeNext(bool freshBytes);
   void deliverControlEvents();
 
@@ -44,9 +46,9 @@ class PosixKeySource : public KeyEventSource {
   bool terminalInput_;
   bool looked_ = false;
 
-  static constexpr size_t kByteCapacity = 512;
-  unsigned char bytes_[kByteCapacity] = {};
-  size_t byteCount_ = 0;
+  TerminalInput ownInput_;
+  TerminalInput* input_;
+  uint64_t receivedSeen_ = 0;    // the input's byte count at the last look
   bool unfinishedSeen_ = false;  // a look ended on the start of a sequence
   bool atEnd_ = false;           // the input has ended
   bool endReported_ = false;

@@ -8,6 +8,7 @@
 #include "platform/posix/console_device-posix.h"
 #include "platform/posix/key_source-posix.h"
 #include "platform/posix/signals-posix.h"
+#include "platform/posix/terminal_input-posix.h"
 #include "platform/posix/terminal_modes-posix.h"
 
 namespace kp::platform {
@@ -35,12 +36,12 @@ bool localeIsUtf8() {
 }
 
 posix::TerminalDeviceOptions deviceOptions(posix::TerminalModes* modes,
-                                           posix::InputBacklog* backlog) {
+                                           posix::TerminalInput* input) {
   posix::TerminalDeviceOptions options;
   options.term = std::getenv("TERM");
   options.utf8 = localeIsUtf8();
   options.modes = modes;
-  options.backlog = backlog;
+  options.input = input;
   return options;
 }
 
@@ -49,16 +50,28 @@ posix::TerminalDeviceOptions deviceOptions(posix::TerminalModes* modes,
 struct Terminal {
   Terminal()
       : modes(STDIN_FILENO),
-        device(STDIN_FILENO, STDOUT_FILENO, deviceOptions(&modes, &backlog)),
+        device(STDIN_FILENO, STDOUT_FILENO, deviceOptions(&modes, &input)),
         signals(&modes, &device),
-        keys(STDIN_FILENO, {&modes, &backlog, &device, &signals, &registerExitAction}) {
+        keys(STDIN_FILENO, {&modes, &input, &device, &signals, &registerExitAction}) {
     signals.install();
     // Registered first, so it runs last: after every other exit action.
     registerExitAction(&posix::TerminalDevice::finishAtExit, &device);
+    registerExitAction(&Terminal::collectOwedReportsAtExit, this);
+  }
+
+  // Before the terminal's modes go back: a cursor report still owed to a
+  // query that gave up is given a moment to come and is dropped, rather
+  // than arriving after the program and being typed at the shell's prompt.
+  static void collectOwedReportsAtExit(void* self) {
+    constexpr int kWaitMs = 200;
+    auto* terminal = static_cast<Terminal*>(self);
+    if (terminal->modes.applied() && terminal->input.reportsOwed() > 0) {
+      terminal->input.collectOwedReports(STDIN_FILENO, kWaitMs);
+    }
   }
 
   posix::TerminalModes modes;
-  posix::InputBacklog backlog;
+  posix::TerminalInput input;
   posix::TerminalDevice device;
   posix::SignalRouter signals;
   posix::PosixKeySource keys;

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstring>
 
 namespace kp::posix {
 
@@ -58,21 +57,6 @@ void TerminalModes::reapply() {
   state_ = kApplied;
   std::atomic_signal_fence(std::memory_order_seq_cst);
   if (tcsetattr(fd_, TCSANOW, &changed_) != 0) state_ = kStopped;
-}
-
-void InputBacklog::push(const unsigned char* bytes, size_t count) {
-  const size_t room = kCapacity - count_;
-  if (count > room) count = room;
-  std::memcpy(bytes_ + count_, bytes, count);
-  count_ += count;
-}
-
-size_t InputBacklog::take(unsigned char* destination, size_t capacity) {
-  const size_t n = capacity < count_ ? capacity : count_;
-  std::memcpy(destination, bytes_, n);
-  std::memmove(bytes_, bytes_ + n, count_ - n);
-  count_ -= n;
-  return n;
 }
 
 }  // namespace kp::posix

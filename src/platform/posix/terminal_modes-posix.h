@@ -3,7 +3,6 @@
 #include <termios.h>
 
 #include <csignal>
-#include <cstddef>
 
 namespace kp::posix {
 
@@ -37,24 +36,6 @@ class TerminalModes {
   struct termios saved_ {};
   struct termios changed_ {};
   volatile sig_atomic_t state_ = kUntouched;
-};
-
-// Input bytes read from the keyboard by someone other than the key source
-// (the cursor query reads past the user's typing); the key source takes them
-// first.
-class InputBacklog {
- public:
-  static constexpr size_t kCapacity = 256;
-
-  // Keeps what fits; the rest is dropped.
-  void push(const unsigned char* bytes, size_t count);
-  // Moves up to `capacity` bytes out; returns how many.
-  size_t take(unsigned char* destination, size_t capacity);
-  size_t size() const { return count_; }
-
- private:
-  unsigned char bytes_[kCapacity] = {};
-  size_t count_ = 0;
 };
 
 }  // namespace kp::posix
