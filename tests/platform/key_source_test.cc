@@ -170,23 +170,6 @@ TEST_F(PipeInput, ReportsAndUnknownSequencesEndNoWait) {
   EXPECT_EQ(characters(look(source)), "x");
 }
 
-TEST_F(PipeInput, LateCursorReportIsDroppedInTheWait) {
-  TerminalInput input;
-  int row = 0;
-  int column = 0;
-  EXPECT_FALSE(input.awaitCursorReport(fds_[0], 0, &row, &column));  // gave up: owed
-  KeySourceOptions options;
-  options.input = &input;
-  PosixKeySource source(fds_[0], options);
-  send("\x1b[");
-  EXPECT_TRUE(look(source).empty());
-  send("5;1R");
-  EXPECT_TRUE(look(source).empty());
-  EXPECT_EQ(input.reportsOwed(), 0);
-  send("q");
-  EXPECT_EQ(characters(look(source)), "q");
-}
-
 TEST(TerminalInput, FirstLookSwitchesModesKeepingSignals) {
   PtyPair pty(40, 10);
   ASSERT_TRUE(pty.ok());
