@@ -140,7 +140,7 @@ class FieldReader::ByteWindow {
 
   void release() {
     if (stream_ == nullptr) return;
-    stream_->skipBuffered(static_cast<size_t>(next_ - begin_));
+    stream_->consumeBufferedTo(next_);
     stream_ = nullptr;
     begin_ = next_ = limit_ = nullptr;
   }
