@@ -391,56 +391,39 @@ void expectEveryWayAlike(const std::string& path, const std::string& what) {
 
 // Pieces of recipe files: mostly usual fields, and every kind of field and
 // separator that the record path must leave to the byte-by-byte one.
-const char* const kNumberPieces[] = {
-    "855",
-    "4",
-    "-7",
-    "+12",
-    " 42 ",
-    "\t3",
-    "&H1F",
-    "&HE5",
-    "2.5",
-    "1d3",
-    "E5",
-    "12abc",
-    "\"12\"34",
-    "4 2",
-    "",
-    "  ",
-    "\"7\"",
-    "1\"2",
-    "99999999999",
-    "-99999999999",
-    "\xef\xbb\xbf"
-    "7",
-};
-const char* const kTextPieces[] = {
-    "EL",         "g",
-    "Pk",         "Haselnuesse gemahlen",
-    "g ",         " Mehl",
-    "a b  ",      "\t",
-    "",           "\"Mehl, fein\"",
-    "\"ab\"cd",   "a\"b\"",
-    "\"a\"\"b\"", "\"open",
-    "2d3",        "&H1",
-    "\xe4\xf6",   "\x01\x7f",
-    ".",          "E",
-};
-const char* const kSeparators[] = {",",    ",",  ",",  " ,",     "\t, ",
+using namespace std::string_literals;
+const std::string kNumberPieces[] = {
+    "855",   "4",    "-7",          "+12",          " 42 ",          "\t3",    "&H1F", "&HE5",
+    "2.5",   "1d3",  "E5",          "12abc",        "\"12\"34",      "4 2",    "",     "  ",
+    "\"7\"", "1\"2", "99999999999", "-99999999999", "\357\273\2777", "1\0002"s};
+const std::string kTextPieces[] = {"EL",         "g",
+                                   "Pk",         "Haselnuesse gemahlen",
+                                   "g ",         " Mehl",
+                                   "a b  ",      "\t",
+                                   "",           "\"Mehl, fein\"",
+                                   "\"ab\"cd",   "a\"b\"",
+                                   "\"a\"\"b\"", "\"open",
+                                   "2d3",        "&H1",
+                                   "\xe4\xf6",   "\x01\x7f",
+                                   ".",          "E",
+                                   "ab\0cd"s};
+const std::string kSeparators[] = {",",    ",",  ",",  " ,",     "\t, ",
                                    "\r\n", "\n", "\r", "  \r\n", "\r\r"};
-const char* const kLineEnds[] = {"\r\n", "\r\n", "\r\n", "\n", "\r", "", "\r\n\r\n", ",", " \n"};
+const std::string kLineEnds[] = {"\r\n", "\r\n", "\r\n", "\n", "\r", "", "\r\n\r\n", ",", " \n"};
 
 class RecipeBytes {
  public:
   explicit RecipeBytes(uint32_t seed) : seed_(seed) {}
 
-  // One record's bytes, now and then with a zero byte, an overlong field or
-  // a field missing.
+  // One record's bytes, now and then with a field at or over its limit, or a
+  // field missing.
   std::string record() {
-    std::string bytes = numberField();
-    if (pick(8) != 0) bytes += pickFrom(kSeparators) + textField();
-    if (pick(8) != 0) bytes += pickFrom(kSeparators) + textField();
+    std::string bytes = pick(40) == 0 ? std::string(66 + pick(4), '9') : pickFrom(kNumberPieces);
+    for (int field = 0; field < 2; ++field) {
+      if (pick(8) == 0) continue;
+      bytes += pickFrom(kSeparators);
+      bytes += pick(60) == 0 ? std::string(4094 + pick(5), 'a') : pickFrom(kTextPieces);
+    }
     return bytes + pickFrom(kLineEnds);
   }
 
@@ -450,33 +433,8 @@ class RecipeBytes {
     return (seed_ >> 8) % count;
   }
   template <size_t N>
-  std::string pickFrom(const char* const (&pieces)[N]) {
+  const std::string& pickFrom(const std::string (&pieces)[N]) {
     return pieces[pick(N)];
-  }
-
-  std::string numberField() {
-    switch (pick(40)) {
-      case 0:
-        return std::string(66 + pick(4), static_cast<char>('1' + pick(9)));
-      case 1:
-        return std::string(
-            "1\0"
-            "2",
-            3);
-      default:
-        return pickFrom(kNumberPieces);
-    }
-  }
-
-  std::string textField() {
-    switch (pick(60)) {
-      case 0:
-        return std::string(4094 + pick(5), static_cast<char>('a' + pick(26)));
-      case 1:
-        return std::string("ab\0cd", 5);
-      default:
-        return pickFrom(kTextPieces);
-    }
   }
 
   uint32_t seed_;
