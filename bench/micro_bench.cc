@@ -47,6 +47,8 @@ class TempFile {
   size_t size_ = 0;
 };
 
+// Single fields go byte by byte; whole records, as the comparison reads
+// them, take the usual fields straight from the stream buffer.
 enum class Fields { Integers, Texts, Records };
 
 template <Fields kind>
@@ -59,7 +61,9 @@ void BM_FieldReader(benchmark::State& state) {
   kp::FieldReader reader(files);
   int32_t number = 0;
   std::string text;
+  std::string text2;
   text.reserve(64);
+  text2.reserve(64);
   int64_t fields = 0;
   for (auto _ : state) {
     files.openFile(file.path(), kp::Input, 0, 0, 1, 0);
@@ -70,9 +74,7 @@ void BM_FieldReader(benchmark::State& state) {
       } else if (kind == Fields::Texts) {
         for (int i = 0; i < 3; ++i) reader.readTextField(text);
       } else {
-        reader.readIntegerField(number);
-        reader.readTextField(text);
-        reader.readTextField(text);
+        reader.readRecord(number, text, text2);
       }
       fields += 3;
       benchmark::DoNotOptimize(number);

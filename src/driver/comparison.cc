@@ -69,9 +69,7 @@ FileNumber freeNumberBesides(const FileTable& files, FileNumber taken) {
 
 void readEntry(FieldReader& reader, FileNumber number, RecipeEntry& entry) {
   reader.beginFileInput(number);
-  reader.readIntegerField(entry.number);
-  reader.readTextField(entry.shortText);
-  reader.readTextField(entry.longText);
+  reader.readRecord(entry.number, entry.shortText, entry.longText);
 }
 
 ColourIndex colourFor(bool differs) {

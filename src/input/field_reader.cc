@@ -8,33 +8,311 @@ namespace kp {
 
 namespace {
 
+// What a byte does while a field is split off. The byte-by-byte path acts on
+// every role; the shortcuts take runs of bytes whose roles need no state.
+enum class ByteRole : unsigned char {
+  Stored,          // stored as it is
+  LineFeed,        // ends the field
+  CarriageReturn,  // ends the field; an LF right after it belongs to it
+  Comma,           // ends the field outside quotes
+  Blank,           // skipped before a field; ends an unquoted number
+  Quote,           // opens or closes quotes at the start of a field
+  RadixPrefix,     // '&': the letters after it are digits, not fraction marks
+  FractionMark,    // '.', 'E', 'e'
+  ExponentD,       // 'D', 'd': a fraction mark, read as 'E'/'e' in a number
+  Zero,            // stored, but ends the text or number it is in
+};
+
+struct ByteRoles {
+  ByteRole of[256];
+  constexpr ByteRoles() : of() {
+    for (ByteRole& role : of) role = ByteRole::Stored;
+    const struct {
+      unsigned char byte;
+      ByteRole role;
+    } special[] = {
+        {'\n', ByteRole::LineFeed},    {'\r', ByteRole::CarriageReturn},
+        {',', ByteRole::Comma},        {' ', ByteRole::Blank},
+        {'\t', ByteRole::Blank},       {'"', ByteRole::Quote},
+        {'&', ByteRole::RadixPrefix},  {'.', ByteRole::FractionMark},
+        {'E', ByteRole::FractionMark}, {'e', ByteRole::FractionMark},
+        {'D', ByteRole::ExponentD},    {'d', ByteRole::ExponentD},
+        {0, ByteRole::Zero},
+    };
+    for (const auto& entry : special) of[entry.byte] = entry.role;
+  }
+};
+constexpr ByteRoles kRoles;
+
+ByteRole roleOf(int c) {
+  return kRoles.of[static_cast<unsigned char>(c)];
+}
+
 bool isBlank(int c) {
   return c == ' ' || c == '\t';
 }
 
-// Bytes that are simply stored, whatever the field kind and quoting: most
-// bytes of a field take this one test.
-struct OrdinaryBytes {
-  bool table[256];
-  constexpr OrdinaryBytes() : table() {
-    for (int c = 0; c < 256; ++c) table[c] = true;
-    for (unsigned char c : {'\n', '\r', ',', ' ', '\t', '"', '&', '.', 'E', 'e', 'D', 'd'}) {
-      table[c] = false;
+bool isSeparator(ByteRole role) {
+  return role == ByteRole::LineFeed || role == ByteRole::CarriageReturn || role == ByteRole::Comma;
+}
+
+// The bytes the shortcuts take in a run, from the roles above. A number takes
+// only bytes that are simply stored, so its token is its bytes as they stand
+// and holds no zero byte. A text stores every byte but the separators once
+// its first byte is neither a blank nor a quote; the fraction marks matter to
+// numbers only. Zero bytes cut texts, so the shortcut leaves them alone.
+struct RunBytes {
+  bool number[256];
+  bool textStart[256];
+  bool text[256];
+  constexpr RunBytes() : number(), textStart(), text() {
+    for (int c = 0; c < 256; ++c) {
+      const ByteRole role = kRoles.of[c];
+      number[c] = role == ByteRole::Stored;
+      textStart[c] = role == ByteRole::Stored || role == ByteRole::RadixPrefix ||
+                     role == ByteRole::FractionMark || role == ByteRole::ExponentD;
+      text[c] = textStart[c] || role == ByteRole::Blank || role == ByteRole::Quote;
     }
   }
 };
-constexpr OrdinaryBytes kOrdinary;
+constexpr RunBytes kRuns;
 
-// Bytes a text field stores once it has begun, quoted or not: all but the
-// separators. (A quote after the first byte is an ordinary byte.)
-struct TextBytes {
-  bool table[256];
-  constexpr TextBytes() : table() {
-    for (int c = 0; c < 256; ++c) table[c] = true;
-    for (unsigned char c : {'\n', '\r', ','}) table[c] = false;
+// The source's bytes for the fields being read: straight from the stream's
+// buffer while nothing is pushed back, through the reader's one-byte services
+// otherwise. The buffer pointers are kept here while fields are read and
+// handed back to the stream at the end, so the file table's end test sees
+// every byte taken.
+class SourceView {
+ public:
+  explicit SourceView(FieldReader& reader) : reader_(reader) { attach(); }
+  ~SourceView() { detach(); }
+  SourceView(const SourceView&) = delete;
+  SourceView& operator=(const SourceView&) = delete;
+
+  int next() {
+    if (next_ != limit_) return *next_++;
+    return nextUnbuffered();
   }
+
+  void putBack(int c);
+
+  // The buffered bytes not yet taken, none on the one-byte road. As in the
+  // stream, the byte at bufferedEnd() is a line feed that is not data; a
+  // shortcut takes the bytes before a position with consumeTo.
+  const unsigned char* buffered() const { return next_; }
+  const unsigned char* bufferedEnd() const { return limit_; }
+  void consumeTo(const unsigned char* position) { next_ = position; }
+
+ private:
+  static constexpr unsigned char kNothingBuffered[1] = {'\n'};
+
+  int nextUnbuffered();
+
+  void attach() {
+    FileSlot* source = reader_.cursor().source;
+    if (source != nullptr && source->hooks == &diskFileHooks && source->putBackCount == 0 &&
+        source->stream != nullptr) {
+      stream_ = source->stream;
+      next_ = stream_->bufferedBegin();
+      limit_ = stream_->bufferedEnd();
+    }
+  }
+
+  void detach() {
+    if (stream_ == nullptr) return;
+    stream_->consumeBufferedTo(next_);
+    stream_ = nullptr;
+    next_ = limit_ = kNothingBuffered;
+  }
+
+  FieldReader& reader_;
+  FileStream* stream_ = nullptr;
+  const unsigned char* next_ = kNothingBuffered;
+  const unsigned char* limit_ = kNothingBuffered;
 };
-constexpr TextBytes kTextBytes;
+
+// Once the buffer is used up, or while a byte is pushed back: the byte
+// through the reader's services, then the buffer again if it is the source.
+int SourceView::nextUnbuffered() {
+  detach();
+  const int c = reader_.nextInputChar();
+  attach();
+  return c;
+}
+
+void SourceView::putBack(int c) {
+  detach();
+  reader_.putBackInputChar(c);
+  attach();
+}
+
+// The buffered bytes a shortcut reads the end of its field from, and no
+// further: a field whose end depends on a byte beyond them is left to the
+// byte-by-byte path. A byte given back is still in the buffer, so it is only
+// stepped back over.
+class BufferedBytes {
+ public:
+  BufferedBytes(const unsigned char* next, const unsigned char* limit)
+      : next_(next), limit_(limit) {}
+
+  int next() {
+    if (next_ != limit_) return *next_++;
+    ranOut_ = true;
+    return -1;
+  }
+  void putBack(int c) {
+    if (c >= 0) --next_;
+  }
+
+  bool ranOut() const { return ranOut_; }
+  const unsigned char* position() const { return next_; }
+
+ private:
+  const unsigned char* next_;
+  const unsigned char* limit_;
+  bool ranOut_ = false;
+};
+
+// After a field's token, with the byte that ended it (-1 at the end of the
+// data): blanks are skipped and one separator is consumed, a CR together with
+// an LF right after it; any other byte is left to begin the next field.
+template <typename Bytes>
+void finishField(Bytes& in, int c) {
+  while (isBlank(c)) c = in.next();
+  if (c == '\r') {
+    c = in.next();
+    if (c == '\n') return;
+  } else if (c == ',' || c == '\n' || c < 0) {
+    return;
+  }
+  in.putBack(c);
+}
+
+size_t splitToken(SourceView& in, size_t maxLength, FieldKind kind, char* buffer,
+                  bool* looksFloating) {
+  const bool integerKind = kind == FieldKind::Integer;
+  bool floating = false;
+  bool inQuotes = false;
+  bool radixPrefixSeen = false;
+  size_t count = 0;
+
+  int c = in.next();
+  while (isBlank(c)) c = in.next();
+  // Each pass acts on c; the loop's step reads the next byte. Whatever ends
+  // the token leaves c as the byte the field's end is decided by.
+  for (; c >= 0 && count < maxLength; c = in.next()) {
+    switch (roleOf(c)) {
+      case ByteRole::LineFeed:
+      case ByteRole::CarriageReturn:
+        goto finish;
+      case ByteRole::Comma:
+        if (!inQuotes) goto finish;
+        break;
+      case ByteRole::Blank:
+        if (!inQuotes && integerKind) goto finish;
+        break;
+      case ByteRole::Quote:
+        if (!inQuotes) {
+          if (count > 0) break;  // an ordinary byte after the start
+          inQuotes = true;
+          continue;
+        }
+        if (integerKind) {
+          inQuotes = false;  // the number goes on after the closing quote
+          continue;
+        }
+        c = in.next();  // a closing quote ends a text
+        goto finish;
+      case ByteRole::RadixPrefix:
+        radixPrefixSeen = true;
+        break;
+      case ByteRole::FractionMark:
+        if (!radixPrefixSeen) floating = true;
+        break;
+      case ByteRole::ExponentD:
+        if (!radixPrefixSeen) {
+          floating = true;
+          if (integerKind) c = c == 'D' ? 'E' : 'e';
+        }
+        break;
+      case ByteRole::Stored:
+      case ByteRole::Zero:
+        break;
+    }
+    buffer[count++] = static_cast<char>(c);
+  }
+finish:
+  finishField(in, c);
+  buffer[count] = '\0';
+  if (looksFloating != nullptr) *looksFloating = floating;
+  return count;
+}
+
+// The byte-by-byte way: a token of the field's limit, converted as a string,
+// so that a zero byte ends the number or cuts the text.
+int32_t integerByBytes(SourceView& in) {
+  char token[FieldReader::kIntegerFieldLimit + 1];
+  bool looksFloating = false;
+  splitToken(in, FieldReader::kIntegerFieldLimit, FieldKind::Integer, token, &looksFloating);
+  const size_t length = std::strlen(token);  // short: at most 67 bytes
+  return looksFloating ? parseFloatToken(token, length) : parseIntegerToken(token, length);
+}
+
+void textByBytes(SourceView& in, std::string& text) {
+  char token[FieldReader::kTextFieldLimit + 1];
+  const size_t count =
+      splitToken(in, FieldReader::kTextFieldLimit, FieldKind::Text, token, nullptr);
+  const void* zero = std::memchr(token, 0, count);
+  text.assign(token, zero != nullptr ? static_cast<const char*>(zero) - token : count);
+}
+
+// The shortcuts. A number whose bytes, after any blanks, lie in the buffer as
+// a run of simply stored bytes, ended by a separator or a blank, is converted
+// where it lies; a text whose bytes lie there up to its separator, without
+// quotes around them or a zero byte in them, is assigned from there. Either
+// takes its field only when the bytes that decide the field's end are in the
+// buffer too, and otherwise takes nothing and returns false. Together they
+// halve the cost of a record: 407 instructions instead of 840 byte by byte
+// (callgrind, a generated pair of 10^5 records).
+bool takeSimpleInteger(SourceView& in, int32_t& value) {
+  const unsigned char* p = in.buffered();
+  while (isBlank(*p)) ++p;
+  const unsigned char* const start = p;
+  while (kRuns.number[*p]) ++p;
+  const unsigned char* const stop = p;
+  if (stop == in.bufferedEnd() || !(isSeparator(roleOf(*stop)) || isBlank(*stop)) ||
+      static_cast<size_t>(stop - start) > FieldReader::kIntegerFieldLimit) {
+    return false;
+  }
+  BufferedBytes rest(stop + 1, in.bufferedEnd());
+  finishField(rest, *stop);
+  if (rest.ranOut()) return false;
+  value =
+      parseIntegerToken(reinterpret_cast<const char*>(start), static_cast<size_t>(stop - start));
+  in.consumeTo(rest.position());
+  return true;
+}
+
+bool takeSimpleText(SourceView& in, std::string& text) {
+  const unsigned char* p = in.buffered();
+  while (isBlank(*p)) ++p;
+  const unsigned char* const start = p;
+  if (kRuns.textStart[*p]) {
+    do ++p;
+    while (kRuns.text[*p]);
+  }
+  const unsigned char* const stop = p;
+  if (stop == in.bufferedEnd() || !isSeparator(roleOf(*stop)) ||
+      static_cast<size_t>(stop - start) > FieldReader::kTextFieldLimit) {
+    return false;
+  }
+  BufferedBytes rest(stop + 1, in.bufferedEnd());
+  finishField(rest, *stop);
+  if (rest.ranOut()) return false;
+  text.assign(reinterpret_cast<const char*>(start), static_cast<size_t>(stop - start));
+  in.consumeTo(rest.position());
+  return true;
+}
 
 }  // namespace
 
@@ -47,7 +325,7 @@ ErrorCode FieldReader::beginFileInput(FileNumber number) {
   return files_.setLastError(Ok);
 }
 
-int FieldReader::nextInputCharSlow() {
+int FieldReader::nextInputChar() {
   FileSlot* source = cursor_.source;
   if (source != nullptr && source->hooks != nullptr) {
     unsigned char byte;
@@ -72,207 +350,30 @@ void FieldReader::putBackInputChar(int byte) {
   if (cursor_.textPosition > 0) --cursor_.textPosition;
 }
 
-// The source's bytes for one token, taken from the stream's buffer through
-// local pointers. The token's byte stores may alias anything, so reading
-// through the stream's own pointers would reload them after every byte.
-// Anything beyond the buffer goes through the reader's one-byte services.
-class FieldReader::ByteWindow {
- public:
-  explicit ByteWindow(FieldReader& reader) : reader_(reader) { acquire(); }
-  ~ByteWindow() { release(); }
-  ByteWindow(const ByteWindow&) = delete;
-  ByteWindow& operator=(const ByteWindow&) = delete;
-
-  int next() {
-    if (next_ != limit_) return *next_++;
-    release();
-    const int c = reader_.nextInputChar();
-    acquire();
-    return c;
-  }
-
-  // The usual field, whole in the buffer: it begins with a byte that is
-  // simply stored, goes on with such bytes and ends at a comma or a line
-  // end. Such a field is copied and its separator consumed at once; for any
-  // other field nothing is consumed and false sends it the byte-by-byte way.
-  bool takeSimpleField(FieldKind kind, char* out, size_t maxLength, size_t* length) {
-    const unsigned char* start = next_;
-    const unsigned char* q = start;
-    if (q == limit_) return false;
-    if (kind == FieldKind::Integer) {
-      while (q != limit_ && kOrdinary.table[*q]) ++q;
-    } else if (kOrdinary.table[*q] ||
-               (*q != ' ' && *q != '\t' && *q != '"' && kTextBytes.table[*q])) {
-      ++q;
-      while (q != limit_ && kTextBytes.table[*q]) ++q;
-    }
-    const size_t count = static_cast<size_t>(q - start);
-    if (q == limit_ || count > maxLength) return false;
-    const unsigned char* after = q + 1;
-    if (*q == '\r') {
-      if (after == limit_) return false;  // whether an LF follows is not in the buffer yet
-      if (*after == '\n') ++after;
-    } else if (*q != ',' && *q != '\n') {
-      return false;
-    }
-    for (size_t i = 0; i < count; ++i) out[i] = static_cast<char>(start[i]);
-    next_ = after;
-    *length = count;
-    return true;
-  }
-
-  void putBack(int c) {
-    release();
-    reader_.putBackInputChar(c);
-    acquire();
-  }
-
- private:
-  void acquire() {
-    FileSlot* source = reader_.cursor_.source;
-    if (source != nullptr && source->hooks == &diskFileHooks && source->putBackCount == 0 &&
-        source->stream != nullptr) {
-      stream_ = source->stream;
-      begin_ = next_ = stream_->bufferedBegin();
-      limit_ = stream_->bufferedEnd();
-    }
-  }
-
-  void release() {
-    if (stream_ == nullptr) return;
-    stream_->skipBuffered(static_cast<size_t>(next_ - begin_));
-    stream_ = nullptr;
-    begin_ = next_ = limit_ = nullptr;
-  }
-
-  FieldReader& reader_;
-  FileStream* stream_ = nullptr;
-  const unsigned char* begin_ = nullptr;
-  const unsigned char* next_ = nullptr;
-  const unsigned char* limit_ = nullptr;
-};
-
 size_t FieldReader::readFieldToken(size_t maxLength, FieldKind kind, char* buffer,
                                    bool* looksFloating) {
-  const bool integerKind = kind == FieldKind::Integer;
-  bool floating = false;
-  bool inQuotes = false;
-  bool radixPrefixSeen = false;
-  size_t count = 0;
-  ByteWindow input(*this);
-
-  // A text field's fraction look is asked for only by tests; they get it the long way.
-  const bool simpleAllowed = kind == FieldKind::Integer || looksFloating == nullptr;
-  if (simpleAllowed && input.takeSimpleField(kind, buffer, maxLength, &count)) {
-    buffer[count] = '\0';
-    if (looksFloating != nullptr) *looksFloating = false;
-    return count;
-  }
-
-  int c;
-  do {
-    c = input.next();
-  } while (isBlank(c));
-
-  if (c >= 0) {
-    for (;;) {
-      if (count >= maxLength) break;  // only a zero limit gets here
-      if (kOrdinary.table[c]) {
-        buffer[count++] = static_cast<char>(c);
-        c = input.next();
-        if (c < 0 || count == maxLength) break;
-        continue;
-      }
-      switch (c) {
-        case '\n':
-          goto done;
-        case '\r': {
-          const int after = input.next();
-          if (after != '\n') input.putBack(after);
-          goto done;
-        }
-        case ',':
-          if (!inQuotes) goto done;
-          buffer[count++] = ',';
-          break;
-        case ' ':
-        case '\t':
-          if (!inQuotes && integerKind) goto trailing;
-          buffer[count++] = static_cast<char>(c);
-          break;
-        case '"':
-          if (!inQuotes) {
-            if (count == 0) {
-              inQuotes = true;
-            } else {
-              buffer[count++] = '"';
-            }
-          } else if (integerKind) {
-            inQuotes = false;  // the number goes on after the closing quote
-          } else {
-            c = input.next();
-            goto trailing;
-          }
-          break;
-        case '&':
-          buffer[count++] = '&';
-          radixPrefixSeen = true;
-          break;
-        case '.':
-        case 'E':
-        case 'e':
-          buffer[count++] = static_cast<char>(c);
-          if (!radixPrefixSeen) floating = true;
-          break;
-        case 'D':
-        case 'd':
-          if (!radixPrefixSeen) {
-            floating = true;
-            if (integerKind) c = c == 'D' ? 'E' : 'e';
-          }
-          buffer[count++] = static_cast<char>(c);
-          break;
-        default:
-          buffer[count++] = static_cast<char>(c);
-          break;
-      }
-      c = input.next();
-      if (c < 0 || count == maxLength) break;
-    }
-
-  trailing:
-    // After the token: blanks are skipped and one separator is consumed;
-    // any other byte is left to begin the next field.
-    while (isBlank(c)) c = input.next();
-    if (c == '\r') {
-      const int after = input.next();
-      if (after != '\n') input.putBack(after);
-    } else if (c >= 0 && c != '\n' && c != ',') {
-      input.putBack(c);
-    }
-  }
-
-done:
-  buffer[count] = '\0';
-  if (looksFloating != nullptr) *looksFloating = floating;
-  return count;
+  SourceView in(*this);
+  return splitToken(in, maxLength, kind, buffer, looksFloating);
 }
 
 ErrorCode FieldReader::readIntegerField(int32_t& value) {
-  char token[kIntegerFieldLimit + 1];
-  bool looksFloating = false;
-  readFieldToken(kIntegerFieldLimit, FieldKind::Integer, token, &looksFloating);
-  // The conversions see the token as a string: a zero byte ends it.
-  const size_t length = std::strlen(token);  // short: at most 67 bytes
-  value = looksFloating ? parseFloatToken(token, length) : parseIntegerToken(token, length);
+  SourceView in(*this);
+  value = integerByBytes(in);
   return files_.setLastError(Ok);
 }
 
 ErrorCode FieldReader::readTextField(std::string& text) {
-  char token[kTextFieldLimit + 1];
-  const size_t count = readFieldToken(kTextFieldLimit, FieldKind::Text, token, nullptr);
-  const void* zero = std::memchr(token, 0, count);  // a zero byte cuts the text
-  text.assign(token, zero != nullptr ? static_cast<const char*>(zero) - token : count);
+  SourceView in(*this);
+  textByBytes(in, text);
+  return files_.setLastError(Ok);
+}
+
+ErrorCode FieldReader::readRecord(int32_t& number, std::string& shortText, std::string& longText) {
+  SourceView in(*this);
+  if (!takeSimpleInteger(in, number)) number = integerByBytes(in);
+  for (std::string* text : {&shortText, &longText}) {
+    if (!takeSimpleText(in, *text)) textByBytes(in, *text);
+  }
   return files_.setLastError(Ok);
 }
 

@@ -21,6 +21,14 @@ enum class FieldKind { Integer, Text };
 // Splits the bytes of an open input file into comma- and line-separated
 // fields and converts them. One instance serves the program; tests create
 // their own.
+//
+// Fields are read from the source's stream buffer. readRecord takes the usual
+// field, whole in the buffer with nothing special in it, straight from there:
+// a number is converted where it lies, a text assigned once into its string.
+// Every other field (quotes, a field or its line end split by a refill, a
+// pushed-back byte, a field over its length limit, a zero byte) goes byte by
+// byte, as readIntegerField and readTextField read every field. Both ways end
+// a field with the same code.
 class FieldReader {
  public:
   static constexpr size_t kIntegerFieldLimit = 67;
@@ -39,21 +47,18 @@ class FieldReader {
   // per record once they have grown.
   ErrorCode readTextField(std::string& text);
 
-  // Splits off the next field into buffer (capacity maxLength + 1, ends with
-  // a zero byte); returns its length and whether it looks like a fraction.
+  // Reads a record's three fields, as readIntegerField followed by
+  // readTextField twice would, taking the stream buffer once for all three.
+  ErrorCode readRecord(int32_t& number, std::string& shortText, std::string& longText);
+
+  // Splits off the next field byte by byte into buffer (capacity
+  // maxLength + 1, ends with a zero byte); returns its length and whether it
+  // looks like a fraction.
   size_t readFieldToken(size_t maxLength, FieldKind kind, char* buffer, bool* looksFloating);
 
-  // The next byte of the source 0..255, or -1 at the end of the data. A disk
-  // file with nothing pushed back is read straight from its stream buffer;
-  // readBytes would deliver the same byte, only slower.
-  int nextInputChar() {
-    FileSlot* source = cursor_.source;
-    if (source != nullptr && source->hooks == &diskFileHooks && source->putBackCount == 0 &&
-        source->stream != nullptr) {
-      return source->stream->getByte();
-    }
-    return nextInputCharSlow();
-  }
+  // The next byte of the source 0..255 (pushed-back bytes first), or -1 at
+  // the end of the data.
+  int nextInputChar();
   // Returns one byte that was read to the source.
   void putBackInputChar(int byte);
 
@@ -61,9 +66,6 @@ class FieldReader {
   InputCursor& cursor() { return cursor_; }
 
  private:
-  int nextInputCharSlow();
-  class ByteWindow;
-
   FileTable& files_;
   InputCursor cursor_;
 };

@@ -7,10 +7,12 @@
 
 namespace kp {
 
-// The platform's buffered input stream behind an open disk file. Each platform
-// layer implements the out-of-line members (file_stream-posix.cc,
-// file_stream-win32.cc); the one-byte fast path is inline so that the field
-// reader costs no call into the platform, no lock and no system call per byte.
+// The buffered input stream behind an open disk file. The buffer and its
+// bookkeeping are the same on every platform (file_stream.cc); each platform
+// layer opens, closes, seeks and reads raw blocks of the file
+// (file_stream-posix.cc, file_stream-win32.cc). The one-byte path is inline so
+// that the field reader costs no call into the platform, no lock and no
+// system call per byte.
 class FileStream {
  public:
   static constexpr size_t kBufferSize = 8192;
@@ -33,11 +35,15 @@ class FileStream {
   }
 
   // The bytes already in the buffer, for a reader that takes a run of them
-  // at once; skipBuffered(n) consumes the first n. Empty where the platform
-  // stream keeps no buffer of ours.
+  // at once; consumeBufferedTo(p) takes every byte before p, which lies
+  // between bufferedBegin() and bufferedEnd(). The byte at bufferedEnd() is
+  // no data but always a line feed, so a scan for the end of a field or line
+  // stops there without testing its bounds at every byte (the field reader's
+  // record path: 46 instructions less a record, a tenth of it, by callgrind
+  // on a generated pair of 10^5 records).
   const unsigned char* bufferedBegin() const { return next_; }
   const unsigned char* bufferedEnd() const { return limit_; }
-  void skipBuffered(size_t count) { next_ += count; }
+  void consumeBufferedTo(const unsigned char* position) { next_ = position; }
 
   // Reads up to count bytes; returns how many were delivered (0 at the end).
   size_t read(unsigned char* destination, size_t count);
@@ -46,9 +52,8 @@ class FileStream {
   // data or failed.
   bool endFlag() const { return ended_; }
 
-  // Byte position of the next byte to be read, counted from the file's start;
-  // -1 when it cannot be told.
-  int64_t tell() const;
+  // Byte position of the next byte to be read, counted from the file's start.
+  int64_t tell() const { return limitPosition_ - (limit_ - next_); }
 
   // Moves the read position; false on failure.
   bool seek(int64_t position);
@@ -57,21 +62,34 @@ class FileStream {
   static char directorySeparator();
 
  private:
-  FileStream() = default;
+  explicit FileStream(intptr_t handle) : handle_(handle) {}
   ~FileStream() = default;
   FileStream(const FileStream&) = delete;
   FileStream& operator=(const FileStream&) = delete;
 
-  // Refills the buffer (or reads one byte directly) and returns the next byte
-  // or -1.
+  // Refills the buffer and returns its first byte, or -1 at the end.
   int fill();
 
-  const unsigned char* next_ = nullptr;
-  const unsigned char* limit_ = nullptr;
+  // The platform's part. readBlock delivers up to count bytes from the file's
+  // position, 0 at the end of the data or after an error; seekHandle moves
+  // the file's position.
+  size_t readBlock(unsigned char* destination, size_t count);
+  bool seekHandle(int64_t position);
+
+  // Points limit_ just behind the `count` bytes at the buffer's start and
+  // puts the line feed there.
+  void setBuffered(size_t count) {
+    next_ = buffer_;
+    limit_ = buffer_ + count;
+    buffer_[count] = '\n';
+  }
+
+  const unsigned char* next_ = buffer_;
+  const unsigned char* limit_ = buffer_;
   bool ended_ = false;
-  intptr_t handle_ = -1;       // file descriptor, or the platform's FILE*
+  intptr_t handle_;            // file descriptor, or the platform's FILE*
   int64_t limitPosition_ = 0;  // file position of limit_
-  unsigned char buffer_[kBufferSize];
+  unsigned char buffer_[kBufferSize + 1] = {'\n'};
 };
 
 }  // namespace kp

@@ -10,9 +10,10 @@ namespace {
 
 constexpr int32_t kOutOfRange = INT32_MIN;
 
-// The C locale's white space, which the decimal conversions skip.
+// The C locale's white space, which the decimal conversions skip: space and
+// tab, LF, VT, FF, CR.
 bool isWhiteSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+  return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
 bool isDigit(char c) {
@@ -33,25 +34,23 @@ size_t skipSpaces(const char* token, size_t length) {
 }
 
 // Base 10 with saturation at 2^32 - 1; a '-' negates modulo 2^32 afterwards.
-int32_t parseUnsignedDecimal(const char* text, size_t length) {
-  size_t i = 0;
-  while (i < length && isWhiteSpace(text[i])) ++i;
+int32_t parseUnsignedDecimal(const char* p, const char* end) {
+  while (p != end && isWhiteSpace(*p)) ++p;
   bool negative = false;
-  if (i < length && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  uint32_t value = 0;
-  bool saturated = false;
-  for (; i < length && isDigit(text[i]); ++i) {
-    if (saturated) continue;
-    const uint64_t next = uint64_t{value} * 10 + static_cast<uint32_t>(text[i] - '0');
-    if (next > UINT32_MAX) {
-      value = UINT32_MAX;
-      saturated = true;
-    } else {
-      value = static_cast<uint32_t>(next);
+  if (p != end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+  uint64_t value = 0;
+  for (; p != end; ++p) {
+    const unsigned digit = static_cast<unsigned char>(*p) - unsigned{'0'};
+    if (digit > 9) break;
+    value = value * 10 + digit;
+    if (value > UINT32_MAX) {
+      value = UINT32_MAX;  // further digits cannot bring it back
+      break;
     }
   }
-  if (negative) value = 0u - value;
-  return static_cast<int32_t>(value);
+  uint32_t result = static_cast<uint32_t>(value);
+  if (negative) result = 0u - result;
+  return static_cast<int32_t>(result);
 }
 
 }  // namespace
@@ -87,7 +86,7 @@ int32_t parseIntegerToken(const char* token, size_t length) {
         return parseRadixDigits(rest + 1, restLength - 1, 8);
     }
   }
-  return parseUnsignedDecimal(rest, restLength);
+  return parseUnsignedDecimal(rest, rest + restLength);
 }
 
 // Decimal floating syntax only (no "inf", "nan" or hexadecimal forms): the

@@ -39,11 +39,10 @@ class FieldReaderTest : public ::testing::TestWithParam<bool> {
     ASSERT_EQ(reader.beginFileInput(number), Ok);
   }
 
+  // A record the comparison's way.
   Record record() {
     Record r;
-    EXPECT_EQ(reader.readIntegerField(r.number), Ok);
-    EXPECT_EQ(reader.readTextField(r.shortText), Ok);
-    EXPECT_EQ(reader.readTextField(r.longText), Ok);
+    EXPECT_EQ(reader.readRecord(r.number, r.shortText, r.longText), Ok);
     return r;
   }
 
@@ -183,11 +182,20 @@ TEST_P(FieldReaderTest, IntegerFieldTable) {
       {"-99999999999", 1},
       {"2147483647.5", INT32_MIN},
   };
-  std::string bytes;
-  for (const Case& c : cases) bytes += c.field + "\n";
-  open(bytes);
+  std::string fields;
+  std::string records;
+  for (const Case& c : cases) {
+    fields += c.field + "\n";
+    records += c.field + ",x,y\n";
+  }
+  open(fields, 1);
   for (const Case& c : cases) EXPECT_EQ(integerField(), c.value) << '"' << c.field << '"';
   EXPECT_EQ(files.atEndOfFile(1), -1);
+  open(records, 2);
+  for (const Case& c : cases) {
+    EXPECT_EQ(record(), (Record{c.value, "x", "y"})) << '"' << c.field << '"';
+  }
+  EXPECT_EQ(files.atEndOfFile(2), -1);
 }
 
 TEST_P(FieldReaderTest, OverlongFieldsContinueAsTheNextField) {
@@ -233,6 +241,25 @@ TEST_P(FieldReaderTest, PushedBackByteStaysWithItsFile) {
   reader.beginFileInput(2);
   EXPECT_EQ(textField(), "b");
   EXPECT_EQ(textField(), "c");
+  EXPECT_EQ(files.atEndOfFile(1), -1);
+  EXPECT_EQ(files.atEndOfFile(2), -1);
+}
+
+// A record that ends by leaving a byte for the next one, read in turns with
+// another file: the byte waits with its own file.
+TEST_P(FieldReaderTest, RecordsLeaveTheirNextByteWithTheirFile) {
+  open("1,a,\"b\"7,c,d\n", 1);
+  open("2,x,y\r8,z\r\n", 2);
+  reader.beginFileInput(1);
+  EXPECT_EQ(record(), (Record{1, "a", "b"}));
+  reader.beginFileInput(2);
+  EXPECT_EQ(record(), (Record{2, "x", "y"}));
+  EXPECT_EQ(files.atEndOfFile(1), 0);
+  EXPECT_EQ(files.atEndOfFile(2), 0);
+  reader.beginFileInput(1);
+  EXPECT_EQ(record(), (Record{7, "c", "d"}));
+  reader.beginFileInput(2);
+  EXPECT_EQ(record(), (Record{8, "z", ""}));
   EXPECT_EQ(files.atEndOfFile(1), -1);
   EXPECT_EQ(files.atEndOfFile(2), -1);
 }
@@ -330,44 +357,118 @@ TEST(FieldReaderToken, ReportsFractionLookingTokens) {
 namespace kp {
 namespace {
 
-// Records read straight from the stream buffer (where whole simple fields
-// are copied at once) must equal those read byte by byte through readBytes,
-// for any bytes, also where fields cross the buffer's refills.
-TEST(FieldReaderRoads, BufferAndByteRoadsReadTheSameRecords) {
+// The ways of reading the same file: whole records, where the usual fields
+// are taken straight from the stream buffer; field by field from the buffer,
+// byte by byte; and field by field through readBytes, one byte per call.
+enum class Way { Records, FieldsFromBuffer, FieldsThroughReadBytes };
+
+std::vector<Record> readEveryWay(const std::string& path, Way way) {
+  FileTable files;
+  FieldReader reader(files);
+  EXPECT_EQ(files.openFile(path.c_str(), Input, 0, 0, 1, 0), Ok);
+  if (way == Way::FieldsThroughReadBytes) files.slotForNumber(1)->hooks = &slowDiskHooks;
+  std::vector<Record> records;
+  while (files.atEndOfFile(1) == 0 && records.size() < 100000) {
+    reader.beginFileInput(1);
+    Record r;
+    if (way == Way::Records) {
+      reader.readRecord(r.number, r.shortText, r.longText);
+    } else {
+      reader.readIntegerField(r.number);
+      reader.readTextField(r.shortText);
+      reader.readTextField(r.longText);
+    }
+    records.push_back(std::move(r));
+  }
+  return records;
+}
+
+void expectEveryWayAlike(const std::string& path, const std::string& what) {
+  const std::vector<Record> records = readEveryWay(path, Way::Records);
+  EXPECT_EQ(records, readEveryWay(path, Way::FieldsFromBuffer)) << what;
+  EXPECT_EQ(records, readEveryWay(path, Way::FieldsThroughReadBytes)) << what;
+}
+
+// Pieces of recipe files: mostly usual fields, and every kind of field and
+// separator that the record path must leave to the byte-by-byte one.
+using namespace std::string_literals;
+const std::string kNumberPieces[] = {
+    "855",   "4",    "-7",          "+12",          " 42 ",          "\t3",    "&H1F", "&HE5",
+    "2.5",   "1d3",  "E5",          "12abc",        "\"12\"34",      "4 2",    "",     "  ",
+    "\"7\"", "1\"2", "99999999999", "-99999999999", "\357\273\2777", "1\0002"s};
+const std::string kTextPieces[] = {"EL",         "g",
+                                   "Pk",         "Haselnuesse gemahlen",
+                                   "g ",         " Mehl",
+                                   "a b  ",      "\t",
+                                   "",           "\"Mehl, fein\"",
+                                   "\"ab\"cd",   "a\"b\"",
+                                   "\"a\"\"b\"", "\"open",
+                                   "2d3",        "&H1",
+                                   "\xe4\xf6",   "\x01\x7f",
+                                   ".",          "E",
+                                   "ab\0cd"s};
+const std::string kSeparators[] = {",",    ",",  ",",  " ,",     "\t, ",
+                                   "\r\n", "\n", "\r", "  \r\n", "\r\r"};
+const std::string kLineEnds[] = {"\r\n", "\r\n", "\r\n", "\n", "\r", "", "\r\n\r\n", ",", " \n"};
+
+class RecipeBytes {
+ public:
+  explicit RecipeBytes(uint32_t seed) : seed_(seed) {}
+
+  // One record's bytes, now and then with a field at or over its limit, or a
+  // field missing.
+  std::string record() {
+    std::string bytes = pick(40) == 0 ? std::string(66 + pick(4), '9') : pickFrom(kNumberPieces);
+    for (int field = 0; field < 2; ++field) {
+      if (pick(8) == 0) continue;
+      bytes += pickFrom(kSeparators);
+      bytes += pick(60) == 0 ? std::string(4094 + pick(5), 'a') : pickFrom(kTextPieces);
+    }
+    return bytes + pickFrom(kLineEnds);
+  }
+
+ private:
+  uint32_t pick(uint32_t count) {
+    seed_ = seed_ * 1103515245u + 12345u;
+    return (seed_ >> 8) % count;
+  }
+  template <size_t N>
+  const std::string& pickFrom(const std::string (&pieces)[N]) {
+    return pieces[pick(N)];
+  }
+
+  uint32_t seed_;
+};
+
+// Random recipe files of two to five stream buffers, so that fields, line
+// ends and blanks fall on the refills at every kind of place.
+TEST(FieldReaderWays, RecordsReadAsFieldByFieldOnRandomFiles) {
   TempDir dir;
   ASSERT_TRUE(dir.ok());
-  const char alphabet[] = "0123456789,,,\r\n\n  \t\"\"&H.EedDx-+ab";
-  uint32_t seed = 12345;
-  auto next = [&seed] {
-    seed = seed * 1103515245u + 12345u;
-    return seed >> 8;
-  };
-  for (int round = 0; round < 60; ++round) {
+  for (uint32_t round = 0; round < 40; ++round) {
+    RecipeBytes pieces(round);
     std::string bytes;
-    const size_t size = round < 50 ? next() % 300 : 8192 * 2 + next() % 5000;
-    for (size_t i = 0; i < size; ++i) {
-      bytes += next() % 97 == 0 ? '\0' : alphabet[next() % (sizeof alphabet - 1)];
-    }
-    const std::string path = dir.write("roads.txt", bytes);
-    std::vector<std::string> fields[2];
-    for (int road = 0; road < 2; ++road) {
-      FileTable files;
-      FieldReader reader(files);
-      ASSERT_EQ(files.openFile(path.c_str(), Input, 0, 0, 1, 0), Ok);
-      if (road == 1) files.slotForNumber(1)->hooks = &slowDiskHooks;
-      for (int record = 0; files.atEndOfFile(1) == 0 && record < 5000; ++record) {
-        reader.beginFileInput(1);
-        int32_t number = 0;
-        std::string text;
-        reader.readIntegerField(number);
-        fields[road].push_back(std::to_string(number));
-        reader.readTextField(text);
-        fields[road].push_back(text);
-        reader.readTextField(text);
-        fields[road].push_back(text);
-      }
-    }
-    ASSERT_EQ(fields[0], fields[1]) << "round " << round;
+    const size_t size = 2 * FileStream::kBufferSize + round * 700;
+    while (bytes.size() < size) bytes += pieces.record();
+    expectEveryWayAlike(dir.write("random.txt", bytes), "round " + std::to_string(round));
+  }
+}
+
+// The worked example and the edge cases, started at each place just before a
+// refill, so that each of their bytes is once the buffer's last.
+TEST(FieldReaderWays, RecordsReadAsFieldByFieldAcrossARefill) {
+  TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  const std::string records =
+      "1,EL,Zucker\r\n  2 ,  g , \"Mehl, fein\"  \r\n2.5,,Eier\r\n&H10,kg,Salz\r\n4,Pr\r\n"
+      "4 2,x\n1,\"ab\"cd,e\n\r\n7,a\rb\r\r9,\t,  \r\n";
+  const std::string filler = "1,a,\r\n";  // lengthened to place the records
+  for (size_t before = 1; before <= records.size() + 2; ++before) {
+    std::string bytes = filler;
+    bytes.insert(4, FileStream::kBufferSize - before - filler.size(), 'x');
+    bytes += records;
+    expectEveryWayAlike(dir.write("refill.txt", bytes),
+                        "starting " + std::to_string(before) + " bytes before the refill");
   }
 }
 

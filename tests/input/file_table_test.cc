@@ -257,6 +257,33 @@ TEST_F(FileTableTest, LongFileCrossesManyBuffers) {
   EXPECT_EQ(files->atEndOfFile(1), -1);
 }
 
+// A reader scans the buffered bytes up to a line end without bounds tests:
+// behind them there must be a line feed at every refill, at the end and after
+// a seek, whatever the file holds there.
+TEST_F(FileTableTest, LineFeedBehindTheBufferedBytes) {
+  const std::string bytes(2 * FileStream::kBufferSize + 100, 'a');
+  FileStream* stream = nullptr;
+  int64_t size = 0;
+  ASSERT_EQ(FileStream::open(dir.write("a.txt", bytes).c_str(), &stream, &size), Ok);
+  std::unique_ptr<FileStream, void (*)(FileStream*)> owner(stream, FileStream::close);
+  EXPECT_EQ(*stream->bufferedEnd(), '\n') << "before the first read";
+  size_t taken = 0;
+  while (stream->getByte() == 'a') {
+    ++taken;
+    ASSERT_EQ(*stream->bufferedEnd(), '\n') << "after byte " << taken;
+    taken += static_cast<size_t>(stream->bufferedEnd() - stream->bufferedBegin());
+    stream->consumeBufferedTo(stream->bufferedEnd());  // a scan taking the whole buffer
+    EXPECT_EQ(stream->tell(), static_cast<int64_t>(taken));
+  }
+  EXPECT_EQ(taken, bytes.size());
+  EXPECT_EQ(*stream->bufferedEnd(), '\n') << "at the end";
+  ASSERT_TRUE(stream->seek(FileStream::kBufferSize - 1));
+  EXPECT_EQ(*stream->bufferedEnd(), '\n') << "after a seek";
+  EXPECT_EQ(stream->getByte(), 'a');
+  EXPECT_EQ(stream->bufferedEnd() - stream->bufferedBegin(), FileStream::kBufferSize - 1);
+  EXPECT_EQ(*stream->bufferedEnd(), '\n');
+}
+
 // Anything but a regular file fails like a missing one, without blocking, and
 // leaves its number free.
 TEST_F(FileTableTest, OnlyRegularFilesOpen) {

@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <new>
 
 #include "input/file_stream.h"
@@ -37,15 +36,11 @@ ErrorCode FileStream::open(const char* path, FileStream** stream, int64_t* size)
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
 
-  FileStream* opened = new (std::nothrow) FileStream;
+  FileStream* opened = new (std::nothrow) FileStream(fd);
   if (opened == nullptr) {
     ::close(fd);
     return FileNotFound;
   }
-  opened->handle_ = fd;
-  opened->next_ = opened->buffer_;
-  opened->limit_ = opened->buffer_;
-  opened->limitPosition_ = 0;
   *stream = opened;
   *size = static_cast<int64_t>(info.st_size);
   return Ok;
@@ -58,61 +53,17 @@ void FileStream::close(FileStream* stream) {
   delete stream;
 }
 
-int FileStream::fill() {
-  // The end is sticky: once met, reading past it costs no system call, and a
-  // file that shrank under us stays at its end.
-  if (ended_) return -1;
+size_t FileStream::readBlock(unsigned char* destination, size_t count) {
   ssize_t got;
   do {
-    got = ::read(static_cast<int>(handle_), buffer_, kBufferSize);
+    got = ::read(static_cast<int>(handle_), destination, count);
   } while (got < 0 && errno == EINTR);
-  if (got <= 0) {
-    // A read error counts as the end of the data; otherwise the position
-    // would never reach the size and the reader would go on for ever.
-    ended_ = true;
-    next_ = buffer_;
-    limit_ = buffer_;
-    return -1;
-  }
-  limitPosition_ += got;
-  next_ = buffer_;
-  limit_ = buffer_ + got;
-  return *next_++;
+  return got > 0 ? static_cast<size_t>(got) : 0;
 }
 
-size_t FileStream::read(unsigned char* destination, size_t count) {
-  size_t delivered = 0;
-  while (delivered < count) {
-    if (next_ == limit_) {
-      const int byte = fill();
-      if (byte < 0) break;
-      destination[delivered++] = static_cast<unsigned char>(byte);
-      continue;
-    }
-    size_t chunk = static_cast<size_t>(limit_ - next_);
-    if (chunk > count - delivered) chunk = count - delivered;
-    std::memcpy(destination + delivered, next_, chunk);
-    next_ += chunk;
-    delivered += chunk;
-  }
-  return delivered;
-}
-
-int64_t FileStream::tell() const {
-  return limitPosition_ - (limit_ - next_);
-}
-
-bool FileStream::seek(int64_t position) {
-  if (position < 0) return false;
-  if (::lseek(static_cast<int>(handle_), static_cast<off_t>(position), SEEK_SET) !=
-      static_cast<off_t>(position)) {
-    return false;
-  }
-  next_ = buffer_;
-  limit_ = buffer_;
-  limitPosition_ = position;
-  ended_ = false;
-  return true;
+bool FileStream::seekHandle(int64_t position) {
+  return ::lseek(static_cast<int>(handle_), static_cast<off_t>(position), SEEK_SET) ==
+         static_cast<off_t>(position);
 }
 
 char FileStream::directorySeparator() {

@@ -1,8 +1,7 @@
-// The C runtime's buffered stream behind an open disk file. Every byte goes
-// through the stream's own 8192-byte buffer (one fread per byte, no buffer of
-// ours), so next_ and limit_ stay null and getByte always lands in fill().
-// limitPosition_ counts the bytes delivered: in binary mode that is the
-// stream's position, which the end test asks for before every record, and
+// The C runtime's buffered stream behind an open disk file, read in blocks
+// into the stream's own buffer (file_stream.cc). The position of the next
+// byte is counted from the bytes delivered: in binary mode that is the
+// runtime's position, which the end test asks for before every record, and
 // asking the runtime (ftell) would cost a system call each time.
 
 #define WIN32_LEAN_AND_MEAN
@@ -73,13 +72,11 @@ ErrorCode FileStream::open(const char* path, FileStream** stream, int64_t* size)
   if (file == nullptr) return FileNotFound;  // freopen has closed the stream
   std::setvbuf(file, nullptr, _IOFBF, kBufferSize);
 
-  FileStream* opened = new (std::nothrow) FileStream();
+  FileStream* opened = new (std::nothrow) FileStream(reinterpret_cast<intptr_t>(file));
   if (opened == nullptr) {
     std::fclose(file);
     return FileIO;
   }
-  opened->handle_ = reinterpret_cast<intptr_t>(file);
-  opened->limitPosition_ = 0;
   *stream = opened;
   *size = position;
   return Ok;
@@ -91,34 +88,13 @@ void FileStream::close(FileStream* stream) {
   delete stream;
 }
 
-int FileStream::fill() {
-  unsigned char byte = 0;
-  if (std::fread(&byte, 1, 1, fileOf(handle_)) == 1) {
-    ++limitPosition_;
-    return byte;
-  }
-  ended_ = true;
-  return -1;
+size_t FileStream::readBlock(unsigned char* destination, size_t count) {
+  return std::fread(destination, 1, count, fileOf(handle_));
 }
 
-size_t FileStream::read(unsigned char* destination, size_t count) {
-  if (count == 0) return 0;
-  size_t delivered = std::fread(destination, 1, count, fileOf(handle_));
-  limitPosition_ += static_cast<int64_t>(delivered);
-  if (delivered < count) ended_ = true;
-  return delivered;
-}
-
-int64_t FileStream::tell() const {
-  return limitPosition_;
-}
-
-bool FileStream::seek(int64_t position) {
+bool FileStream::seekHandle(int64_t position) {
   fpos_t target = position;
-  if (position < 0 || std::fsetpos(fileOf(handle_), &target) != 0) return false;
-  limitPosition_ = position;
-  ended_ = false;
-  return true;
+  return std::fsetpos(fileOf(handle_), &target) == 0;
 }
 
 char FileStream::directorySeparator() {
