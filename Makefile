@@ -12,8 +12,11 @@ $(BUILD)/build.ninja:
 build: $(BUILD)/build.ninja
 	cmake --build $(BUILD)
 
-run: build
-	./$(BUILD)/kochbuchpruefer
+# Only the program and its example recipes: the tests are left for `make test`.
+run: $(BUILD)/build.ninja
+	cmake --build $(BUILD) --target kochbuchpruefer
+	$(abspath $(BUILD))/kochbuchpruefer
+
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j2
 
