@@ -557,6 +557,7 @@ else
       fail "Ctrl+C, $how: the program did not end"
       return
     fi
+    rm -f "$case_dir/pid"  # it has ended: the clean-up must not kill a stranger
 
     taken1=$(((${p1:-0} - 8192) / line_bytes))
     taken2=$(((${p2:-0} - 8192) / line_bytes))
