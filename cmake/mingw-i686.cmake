@@ -1,24 +1,5 @@
 # Cross build for 32-bit Windows with the mingw-w64 i686 toolchain.
 #   cmake -S . -B build-win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(KP_MINGW_PREFIX i686-w64-mingw32)
-
-# The key wait locks a std::mutex; GCC before 13 offers it only with the
-# posix thread model, so prefer that flavour of the compiler where both exist.
-find_program(KP_MINGW_CXX NAMES ${KP_MINGW_PREFIX}-g++-posix ${KP_MINGW_PREFIX}-g++ REQUIRED)
-set(CMAKE_CXX_COMPILER ${KP_MINGW_CXX})
-find_program(KP_MINGW_WINDRES NAMES ${KP_MINGW_PREFIX}-windres)
-if(KP_MINGW_WINDRES)
-  set(CMAKE_RC_COMPILER ${KP_MINGW_WINDRES})
-endif()
-
-set(CMAKE_FIND_ROOT_PATH /usr/${KP_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# A statically linked release binary carries no symbols it would never use.
-set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

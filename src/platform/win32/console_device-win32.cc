@@ -4,20 +4,31 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-#include <cstring>
+#include <atomic>
+#include <chrono>
 
 #include "console/console_device.h"
+#include "platform/gathered_output.h"
 #include "platform/platform.h"
 
 namespace kp::platform {
 
 namespace {
 
+class Win32ConsoleDevice;
+
+// The system calls a control handler without a context: the device whose
+// gathered output the handler sends.
+std::atomic<Win32ConsoleDevice*> sendTarget{nullptr};
+
+// How long the control handler waits for a write of the main thread to end
+// before it lets the process go without sending. The system waits 5 s for
+// the handlers of a closing console before it ends the process itself.
+constexpr std::chrono::milliseconds kHandlerPatience{1000};
+
 class Win32ConsoleDevice final : public ConsoleDevice {
  public:
   Win32ConsoleDevice() = default;
-  // Raw output still gathered reaches its file or pipe at exit.
-  ~Win32ConsoleDevice() override { sendGathered(nullptr); }
 
   void startUp() override {
     takeHandles();
@@ -28,18 +39,8 @@ class Win32ConsoleDevice final : public ConsoleDevice {
   }
 
   bool writeRaw(const char* bytes, size_t count, size_t* written) override {
-    *written = 0;
-    if (count > kRawBufferSize - rawCount_) {
-      if (!sendGathered(nullptr)) return false;
-    }
-    if (count >= kRawBufferSize) {
-      // Too big to gather: goes out at once, behind what was gathered before.
-      return writeAll(bytes, count, written);
-    }
-    std::memcpy(raw_ + rawCount_, bytes, count);
-    rawCount_ += count;
-    *written = count;
-    return true;
+    if (!sendBeforeEndInstalled_) installSendBeforeEnd();
+    return gathered_.append(bytes, count, written);
   }
 
   bool getScreenBufferInfo(ScreenBufferInfo* info) override {
@@ -116,7 +117,10 @@ class Win32ConsoleDevice final : public ConsoleDevice {
     Beep(static_cast<DWORD>(frequencyHz), static_cast<DWORD>(durationMs));
   }
 
-  void flushOutput() override { sendGathered(nullptr); }
+  void flushOutput() override { gathered_.send(); }
+
+  // Sends what the main thread has gathered, from any thread.
+  void sendGatheredFromElsewhere() { gathered_.sendAppended(kHandlerPatience); }
 
  private:
   static constexpr size_t kRawBufferSize = 64 * 1024;
@@ -139,32 +143,32 @@ class Win32ConsoleDevice final : public ConsoleDevice {
     return outputIsConsole_;
   }
 
-  HANDLE output() {
-    takeHandles();
-    return output_;
+  // Ctrl+C, Ctrl+Break, closing the console, logoff and shutdown end the
+  // process by default, on a thread of the system's while the main thread
+  // may be printing. The gathered tail must reach the file or pipe first, so
+  // before the first byte is gathered a handler is put in that sends it and
+  // then passes the event on, unchanged, to the handlers installed before it
+  // and in the end to the system's default. Handlers installed later (the
+  // key wait's) are asked first.
+  void installSendBeforeEnd() {
+    sendBeforeEndInstalled_ = true;
+    takeHandles();  // the handler's thread uses the output handle as it is now
+    sendTarget.store(this);
+    SetConsoleCtrlHandler(&Win32ConsoleDevice::sendBeforeEnd, TRUE);
   }
 
-  // Writes all of bytes with as many WriteFile calls as it takes, stopping at
-  // the first that fails or gets nothing through.
-  bool writeAll(const char* bytes, size_t count, size_t* written) {
-    *written = 0;
-    HANDLE handle = output();
-    while (*written < count) {
-      DWORD chunk = static_cast<DWORD>(count - *written);
-      DWORD done = 0;
-      if (!WriteFile(handle, bytes + *written, chunk, &done, nullptr) || done == 0) return false;
-      *written += done;
-    }
-    return true;
+  static BOOL WINAPI sendBeforeEnd(DWORD) {
+    Win32ConsoleDevice* device = sendTarget.load();
+    if (device != nullptr) device->sendGatheredFromElsewhere();
+    return FALSE;
   }
 
-  // Sends the gathered raw bytes. On failure the rest is dropped, as the
-  // writer drops the rest of a failed write.
-  bool sendGathered(size_t* written) {
-    size_t sent = 0;
-    bool ok = rawCount_ == 0 || writeAll(raw_, rawCount_, &sent);
-    rawCount_ = 0;
-    if (written != nullptr) *written = sent;
+  // The sink of the gathered output: one WriteFile to standard output.
+  static bool writeOutput(void* self, const char* bytes, size_t count, size_t* written) {
+    DWORD done = 0;
+    const bool ok = WriteFile(static_cast<Win32ConsoleDevice*>(self)->output_, bytes,
+                              static_cast<DWORD>(count), &done, nullptr) != 0;
+    *written = done;
     return ok;
   }
 
@@ -172,20 +176,24 @@ class Win32ConsoleDevice final : public ConsoleDevice {
   HANDLE input_ = nullptr;
   HANDLE output_ = nullptr;
   bool outputIsConsole_ = false;
-  size_t rawCount_ = 0;
-  char raw_[kRawBufferSize];
+  bool sendBeforeEndInstalled_ = false;
+  GatheredOutput gathered_{kRawBufferSize, &Win32ConsoleDevice::writeOutput, this};
   CHAR_INFO cells_[kMaxCells];
 };
 
 }  // namespace
 
 ConsoleDevice& consoleDevice() {
-  // The final flush is the first exit action, so it runs after all others.
+  // Never destroyed: a control handler may still send from it while the
+  // process ends. The final send is the first exit action, so it runs after
+  // all others; it waits as a control handler would, so that it cannot hang
+  // should the runtime ever run it after the main thread was stopped.
   static Win32ConsoleDevice& device = []() -> Win32ConsoleDevice& {
-    static Win32ConsoleDevice created;
-    registerExitAction([](void* self) { static_cast<Win32ConsoleDevice*>(self)->flushOutput(); },
-                       &created);
-    return created;
+    auto* created = new Win32ConsoleDevice();
+    registerExitAction(
+        [](void* self) { static_cast<Win32ConsoleDevice*>(self)->sendGatheredFromElsewhere(); },
+        created);
+    return *created;
   }();
   return device;
 }

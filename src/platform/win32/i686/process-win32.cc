@@ -1,5 +1,5 @@
-// Process-wide settings of the running program; its exit-time actions are
-// the shared stack of platform/exit_actions.cc.
+// Process-wide settings of the running program on 32-bit x86; its exit-time
+// actions are the shared stack of platform/exit_actions.cc.
 
 #include <float.h>
 
