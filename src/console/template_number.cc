@@ -15,47 +15,6 @@ int byteAt(const char* bytes, size_t length, size_t index) {
   return index < length ? static_cast<unsigned char>(bytes[index]) : -1;
 }
 
-// Digits of a magnitude, trailing zeros moved into the power.
-DecimalValue fromMagnitude(uint64_t magnitude, bool negative) {
-  DecimalValue value;
-  value.negative = negative;
-  if (magnitude == 0) return value;
-  char reversed[20];
-  int count = 0;
-  while (magnitude != 0) {
-    reversed[count++] = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  }
-  int skipped = 0;
-  while (reversed[skipped] == '0') ++skipped;
-  value.count = static_cast<int8_t>(count - skipped);
-  value.power = skipped;
-  for (int i = 0; i < value.count; ++i) value.digits[i] = reversed[count - 1 - i];
-  return value;
-}
-
-DecimalValue fromFinite(double magnitude, bool negative, int significant) {
-  DecimalValue value;
-  value.negative = negative;
-  value.freeFormDigits = static_cast<int8_t>(significant);
-  if (magnitude == 0) return value;
-
-  // The exact expansion "d.ddd...e+x": keep `significant` digits and the one
-  // after them, which decides the rounding, so that a true half goes up.
-  char text[kExactPrecision + 16];
-  std::to_chars_result result = std::to_chars(text, text + sizeof text, magnitude,
-                                              std::chars_format::scientific, kExactPrecision);
-  const char* exponentMark = static_cast<const char*>(std::memchr(text, 'e', result.ptr - text));
-  int exponent = 0;
-  std::from_chars(exponentMark + 1 + (exponentMark[1] == '+'), result.ptr, exponent);
-
-  value.digits[0] = text[0];
-  std::memcpy(value.digits + 1, text + 2, significant);  // past the point
-  value.count = static_cast<int8_t>(significant + 1);
-  value.power = exponent - significant;
-  return value.roundedAt(value.power + 1);
-}
-
 // Writes a field right to left from the end of a buffer. Bytes that would
 // fall before the buffer's start are dropped rather than written.
 class FieldBuilder {
@@ -98,6 +57,48 @@ class FieldBuilder {
   char* end_;
 };
 
+// An integer from its digits (no leading zeros), trailing zeros moved into
+// the power.
+DecimalValue fromDigits(const char* digits, int32_t count, bool negative) {
+  DecimalValue value;
+  value.negative = negative;
+  int32_t kept = count;
+  while (kept > 1 && digits[kept - 1] == '0') --kept;
+  std::memcpy(value.digits, digits, kept);
+  value.count = static_cast<int8_t>(kept);
+  value.power = count - kept;
+  return value;
+}
+
+DecimalValue fromMagnitude(uint64_t magnitude, bool negative) {
+  char digits[20];
+  FieldBuilder out(digits, sizeof digits);
+  out.putDigits(magnitude);
+  return fromDigits(out.data(), out.size(), negative);
+}
+
+DecimalValue fromFinite(double magnitude, bool negative, int significant) {
+  DecimalValue value;
+  value.negative = negative;
+  value.freeFormDigits = static_cast<int8_t>(significant);
+  if (magnitude == 0) return value;
+
+  // The exact expansion "d.ddd...e+x": keep `significant` digits and the one
+  // after them, which decides the rounding, so that a true half goes up.
+  char text[kExactPrecision + 16];
+  std::to_chars_result result = std::to_chars(text, text + sizeof text, magnitude,
+                                              std::chars_format::scientific, kExactPrecision);
+  const char* exponentMark = static_cast<const char*>(std::memchr(text, 'e', result.ptr - text));
+  int exponent = 0;
+  std::from_chars(exponentMark + 1 + (exponentMark[1] == '+'), result.ptr, exponent);
+
+  value.digits[0] = text[0];
+  std::memcpy(value.digits + 1, text + 2, significant);  // past the point
+  value.count = static_cast<int8_t>(significant + 1);
+  value.power = exponent - significant;
+  return value.roundedAt(value.power + 1);
+}
+
 // The mantissa's digits from 10^top downward: `whole` before the point,
 // `decimals` after it.
 void putMantissa(FieldBuilder& out, const DecimalValue& value, int32_t top, int32_t whole,
@@ -119,8 +120,8 @@ bool farTooWide(const NumericField& field, int32_t length) {
 }
 
 // Fills to the field's width, or marks with '%' a number that grows it.
-inline void finishField(FieldBuilder& out, const NumericField& field) {
-  int32_t used = out.size();
+void finishField(FieldBuilder& out, const NumericField& field) {
+  const int32_t used = out.size();
   if (used <= field.width) {
     out.fill(field.starFill ? '*' : ' ', field.width - used);
     if (field.percentAlways) out.put('%');
@@ -481,13 +482,18 @@ const char* formatInteger(const NumericField& field, uint64_t magnitude, bool ne
   // magnitude's digits straight away.
   FieldBuilder out(buffer, kFieldBufferSize);
   out.putDigits(magnitude);
+  const char* const digits = out.data();
+  const int32_t count = out.size();
   if (negative) out.put('-');
   if (farTooWide(field, out.size())) {
-    out = FieldBuilder(buffer, kFieldBufferSize);
-    formatOverflow(out, field, fromMagnitude(magnitude, negative));
-  } else {
-    finishField(out, field);
+    // Laid out afresh over the digits, once they are taken aside.
+    const DecimalValue value = fromDigits(digits, count, negative);
+    FieldBuilder exponentForm(buffer, kFieldBufferSize);
+    formatOverflow(exponentForm, field, value);
+    *length = static_cast<size_t>(exponentForm.size());
+    return exponentForm.data();
   }
+  finishField(out, field);
   *length = static_cast<size_t>(out.size());
   return out.data();
 }

@@ -87,7 +87,7 @@ const char* formatNumber(const NumericField& field, const DecimalValue& value, c
 
 // The same for an integer given as its magnitude and sign: the bytes of
 // formatNumber with the integer's DecimalValue, without building one unless
-// the field asks for more than digits.
+// the field asks for more than digits or the number is far too wide.
 const char* formatInteger(const NumericField& field, uint64_t magnitude, bool negative,
                           char* buffer, size_t* length);
 

@@ -60,6 +60,9 @@ TextField readTextField(const char* bytes, size_t length) {
   return field;
 }
 
+const TemplatePrinter::Outcome TemplatePrinter::kNoStatement{0, 0, 0, false, nullptr,
+                                                            Place::NoTemplate};
+
 TemplatePrinter::TemplatePrinter(TextPrinter& out, FileTable* errorCell, FieldLookup lookup)
     : out_(out), errorCell_(errorCell), lookup_(lookup) {
   for (size_t i = 0; i < kKeptTemplates; ++i) kept_[i].following = &kept_[(i + 1) % kKeptTemplates];
@@ -67,24 +70,26 @@ TemplatePrinter::TemplatePrinter(TextPrinter& out, FileTable* errorCell, FieldLo
   std::memset(columns_ + kFieldBufferSize, ' ', kFieldBufferSize);
 }
 
+TemplateState TemplatePrinter::state() const {
+  TemplateState state;
+  state.templateCopy = copy_;
+  state.active = held_ != nullptr;
+  if (held_ != nullptr) {
+    state.readPosition = at_->end;
+    state.remaining = at_->remaining;
+  }
+  return state;
+}
+
 ErrorCode TemplatePrinter::done() {
   if (errorCell_ != nullptr) errorCell_->setLastError(Ok);
   return Ok;
 }
 
-void TemplatePrinter::consume(size_t count) {
-  state_.readPosition += count;
-  state_.remaining -= static_cast<int32_t>(count);
-}
-
 void TemplatePrinter::release() {
-  state_.templateCopy.size_ = 0;  // the bytes stay kept for the next statement
-  state_.active = false;
-  state_.readPosition = 0;
-  state_.remaining = 0;
+  copy_.size_ = 0;  // the bytes stay kept for the next statement
   held_ = nullptr;
-  stop_ = nullptr;
-  place_ = Place::NoTemplate;
+  at_ = &kNoStatement;
 }
 
 // The kept template after the last one begun is tried first: a program that
@@ -139,9 +144,12 @@ TemplatePrinter::KeptTemplate* TemplatePrinter::keep(const char* text, size_t le
 // there and where each leaves the statement. Stops beyond kMaxStops are left
 // for the items to read.
 void TemplatePrinter::plan(KeptTemplate& kept) const {
+  kept.start = Outcome();
+  kept.start.remaining = static_cast<int32_t>(kept.length);
+  kept.start.otherwise = Place::Fresh;
   kept.stopCount = 0;
   if (lookup_ == FieldLookup::EveryItem) {
-    kept.leading = Outcome();
+    kept.leading = Outcome();  // read when the statement starts
     return;
   }
   kept.leading = outcomeAt(kept, 0);
@@ -165,9 +173,9 @@ TemplatePrinter::Outcome TemplatePrinter::outcomeAt(KeptTemplate& kept, size_t f
   Outcome outcome;
   outcome.fieldEnd = static_cast<uint32_t>(fieldEnd);
   outcome.end = static_cast<uint32_t>(fieldEnd + walked);
-  outcome.remainingAfter = static_cast<int32_t>(kept.length - outcome.end);
+  outcome.remaining = static_cast<int32_t>(kept.length - outcome.end);
   outcome.onePiece = printed == walked && walked <= kFieldBufferSize;
-  if (outcome.end == kept.length) {
+  if (outcome.remaining == 0) {
     outcome.otherwise = Place::UsedUp;
     return outcome;
   }
@@ -188,37 +196,31 @@ ErrorCode TemplatePrinter::beginTemplate(const char* text, size_t length) {
   if (text == nullptr) length = 0;
   KeptTemplate* const kept = findKept(text, length);
   held_ = kept;
-  state_.templateCopy.data_ = kept->bytes.get();
-  state_.templateCopy.size_ = kept->length;
-  state_.active = true;
-  state_.readPosition = 0;
-  state_.remaining = static_cast<int32_t>(kept->length);
-  stop_ = nullptr;
-  place_ = Place::Fresh;
+  copy_.data_ = kept->bytes.get();
+  copy_.size_ = kept->length;
+  // A template that starts with a field stands on it at once.
+  const Outcome& leading = kept->leading;
+  at_ = leading.onePiece && leading.end == 0 ? &leading : &kept->start;
   return done();
 }
 
 ErrorCode TemplatePrinter::endTemplate(FileNumber number) {
   // Every item ends on a field start or at the end, so only a template no
   // item has touched has literal text left to print before its first field.
-  if (place_ == Place::Fresh) follow(number, held_->leading);
-  if (state_.active) release();
+  if (at_->otherwise == Place::Fresh) follow(number, held_->leading);
+  if (held_ != nullptr) release();
   return done();
 }
 
-const TemplatePrinter::Stop* TemplatePrinter::arrive(FileNumber number) {
-  return stop_ != nullptr ? stop_ : arriveOffPlan(number);
+inline const TemplatePrinter::Stop* TemplatePrinter::arrive(FileNumber number) {
+  return at_->next != nullptr ? at_->next : arriveOffPlan(number);
 }
 
 const TemplatePrinter::Stop* TemplatePrinter::arriveOffPlan(FileNumber number) {
   // A used-up template starts over, its leading literal text included.
-  if (place_ == Place::UsedUp) {
-    state_.readPosition = 0;
-    state_.remaining = static_cast<int32_t>(state_.templateCopy.size());
-    place_ = Place::Fresh;
-  }
-  if (place_ == Place::Fresh) follow(number, held_->leading);
-  return stop_;
+  if (at_->otherwise == Place::UsedUp) at_ = &held_->start;
+  if (at_->otherwise == Place::Fresh) follow(number, held_->leading);
+  return at_->next;
 }
 
 inline void TemplatePrinter::follow(FileNumber number, const Outcome& outcome) {
@@ -227,64 +229,58 @@ inline void TemplatePrinter::follow(FileNumber number, const Outcome& outcome) {
     return;
   }
   if (outcome.end != outcome.fieldEnd) {
-    out_.printText(number, state_.templateCopy.data() + outcome.fieldEnd,
-                   outcome.end - outcome.fieldEnd, EndNothing);
+    out_.printText(number, copy_.data() + outcome.fieldEnd, outcome.end - outcome.fieldEnd,
+                   EndNothing);
   }
-  state_.readPosition = outcome.end;
-  state_.remaining = outcome.remainingAfter;
-  stop_ = outcome.next;
-  place_ = outcome.otherwise;
+  at_ = &outcome;
 }
 
-// Literal text with '_' in it, or longer than one piece: gathered as an item
-// off the plan gathers it.
+// Literal text with '_' in it, or longer than one piece, is gathered the way
+// an item off the plan gathers it.
 void TemplatePrinter::followInPieces(FileNumber number, const Outcome& outcome) {
-  state_.readPosition = outcome.fieldEnd;
-  state_.remaining = static_cast<int32_t>(state_.templateCopy.size() - outcome.fieldEnd);
-  emitLiteral(number);
-  stop_ = outcome.next;
-  place_ = state_.remaining == 0 ? Place::UsedUp : outcome.otherwise;
+  emitLiteral(number, outcome.fieldEnd, outcome);
 }
 
-NumericField TemplatePrinter::takeNumericField() {
+NumericField TemplatePrinter::takeNumericField(size_t* taken) const {
   NumericField field;
-  size_t taken = 0;
-  if (place_ == Place::Unplanned) {
-    taken = readNumericField(state_.templateCopy.data() + state_.readPosition,
-                             static_cast<size_t>(state_.remaining), field);
+  *taken = 0;
+  if (at_->otherwise == Place::Unplanned) {
+    *taken = readNumericField(copy_.data() + at_->end, static_cast<size_t>(at_->remaining), field);
   }
-  if (taken == 0) return NumericField::none();
-  consume(taken);
-  return field;
+  return *taken != 0 ? field : NumericField::none();
 }
 
-TextField TemplatePrinter::takeTextField() {
-  if (place_ != Place::Unplanned) return TextField();
-  const TextField field = readTextField(state_.templateCopy.data() + state_.readPosition,
-                                        static_cast<size_t>(state_.remaining));
-  consume(field.taken);
-  return field;
+TextField TemplatePrinter::takeTextField() const {
+  if (at_->otherwise != Place::Unplanned) return TextField();
+  return readTextField(copy_.data() + at_->end, static_cast<size_t>(at_->remaining));
 }
 
-void TemplatePrinter::finishUnplanned(FileNumber number) {
-  if (place_ != Place::Unplanned) return;
-  emitLiteral(number);
-  if (state_.remaining == 0) place_ = Place::UsedUp;
+// After an item off the plan that took `taken` bytes of its field.
+void TemplatePrinter::finishOffPlan(FileNumber number, size_t taken) {
+  if (at_->otherwise != Place::Unplanned) return;  // no template, or it is used up
+  emitLiteral(number, at_->end + taken, Outcome());
 }
 
-void TemplatePrinter::emitLiteral(FileNumber number) {
-  if (state_.remaining <= 0) return;
+// The general literal scan, from `from` up to the next field start: gathered
+// into pieces of the working buffer's size. The statement then stands after
+// it, where `planned` says it goes next (the plan's own outcome, when the
+// plan knows this literal text).
+void TemplatePrinter::emitLiteral(FileNumber number, size_t from, const Outcome& planned) {
+  const size_t length = copy_.size();
   size_t gathered = 0;
-  const size_t walked = walkLiteral(state_.templateCopy.data() + state_.readPosition,
-                                    static_cast<size_t>(state_.remaining), [&](char c) {
-                                      work_[gathered++] = c;
-                                      if (gathered == sizeof work_) {
-                                        out_.printText(number, work_, gathered, EndNothing);
-                                        gathered = 0;
-                                      }
-                                    });
-  consume(walked);
+  const size_t walked = walkLiteral(copy_.data() + from, length - from, [&](char c) {
+    work_[gathered++] = c;
+    if (gathered == sizeof work_) {
+      out_.printText(number, work_, gathered, EndNothing);
+      gathered = 0;
+    }
+  });
   if (gathered != 0) out_.printText(number, work_, gathered, EndNothing);
+  offPlan_ = planned;
+  offPlan_.end = static_cast<uint32_t>(from + walked);
+  offPlan_.remaining = static_cast<int32_t>(length - offPlan_.end);
+  if (offPlan_.remaining == 0) offPlan_.otherwise = Place::UsedUp;
+  at_ = &offPlan_;
 }
 
 // A numeric item: the field it meets, planned or read now, and the piece
@@ -298,9 +294,10 @@ void TemplatePrinter::printNumeric(FileNumber number, uint32_t flags, Format for
     out_.printText(number, piece, length, EndNothing);
     follow(number, stop->afterNumber);
   } else {
-    const char* const piece = format(takeNumericField(), &length);
+    size_t taken = 0;
+    const char* const piece = format(takeNumericField(&taken), &length);
     out_.printText(number, piece, length, EndNothing);
-    finishUnplanned(number);
+    finishOffPlan(number, taken);
   }
   if ((flags & 3u) != 0) out_.printLineEnd(number, static_cast<int>(flags & 3u));
   if ((flags & LastItem) != 0) release();
@@ -340,7 +337,7 @@ ErrorCode TemplatePrinter::printTemplateSingle(FileNumber number, float value, u
 }
 
 template <typename Char>
-void TemplatePrinter::printColumns(FileNumber number, const Char* text, size_t length,
+inline void TemplatePrinter::printColumns(FileNumber number, const Char* text, size_t length,
                                    size_t width) {
   char* const spaces = columns_ + kFieldBufferSize;
   for (size_t column = 0; column < width;) {
@@ -383,7 +380,7 @@ void TemplatePrinter::printText(FileNumber number, const Char* text, size_t leng
   if (stop != nullptr) {
     follow(number, stop->afterText);
   } else {
-    finishUnplanned(number);
+    finishOffPlan(number, field.taken);
   }
   if ((flags & LastItem) != 0) {
     if ((flags & ItemLineEnd) != 0) out_.printLineEnd(number, EndLine);

@@ -41,7 +41,7 @@ class TemplateCopy {
   size_t size_ = 0;
 };
 
-// The statement in progress.
+// The statement in progress, as seen from outside.
 struct TemplateState {
   TemplateCopy templateCopy;
   bool active = false;      // a template is held
@@ -98,23 +98,24 @@ class TemplatePrinter {
   ErrorCode printTemplateText(FileNumber number, const char* text, size_t length, uint32_t flags);
   ErrorCode printTemplateWideText(FileNumber number, const char16_t* text, uint32_t flags);
 
-  const TemplateState& state() const { return state_; }
+  TemplateState state() const;
 
  private:
-  // Where the statement stands when it is not on a planned stop.
+  // What the statement does at its next item when no planned stop is ahead.
   enum class Place : uint8_t {
-    UsedUp,     // remaining is 0: the next item starts the template over
+    UsedUp,     // nothing left: the template starts over
     Fresh,      // at the template's start, its leading literal text not yet printed
-    Unplanned,  // on a field start the plan does not reach: items read it there
+    Unplanned,  // on a field start the plan does not reach: the item reads it there
     NoTemplate,
   };
   struct Stop;
-  // What follows an item's field: the literal text up to the next field
-  // start (or the template's end), and where that leaves the statement.
+  // Literal text up to the next field start (or the template's end), and
+  // where that leaves the statement. The statement always stands after one:
+  // after the literal text that follows the last item's field.
   struct Outcome {
     uint32_t fieldEnd = 0;  // where the literal text starts
-    uint32_t end = 0;       // where it ends
-    int32_t remainingAfter = 0;
+    uint32_t end = 0;       // where it ends: the read position after it
+    int32_t remaining = 0;  // bytes from `end` to the template's end
     // The literal is the template's own bytes (no '_' in it) and one piece.
     bool onePiece = false;
     const Stop* next = nullptr;          // the stop at `end`, if planned
@@ -137,15 +138,15 @@ class TemplatePrinter {
     size_t capacity = 0;
     size_t length = SIZE_MAX;           // none kept yet: no template is that long
     KeptTemplate* following = nullptr;  // the next in turn
-    Outcome leading;
+    Outcome start;                      // where a statement starts: Fresh
+    Outcome leading;                    // the literal text before the first field
     uint32_t stopCount = 0;
     Stop stops[kMaxStops];
   };
   static constexpr size_t kKeptTemplates = 4;
 
-  void consume(size_t count);
-  void release();
   ErrorCode done();
+  void release();
 
   // The kept template with these bytes, kept now when none is.
   KeptTemplate* findKept(const char* text, size_t length);
@@ -158,17 +159,15 @@ class TemplatePrinter {
   // the template itself (or finds no template).
   const Stop* arrive(FileNumber number);
   const Stop* arriveOffPlan(FileNumber number);
-  // After the item's field: the literal text, and the next stop.
+  // After the item's field: the literal text, and where the statement stands.
   void follow(FileNumber number, const Outcome& outcome);
   void followInPieces(FileNumber number, const Outcome& outcome);
-  // The fields of an item off the plan, read at readPosition and taken.
-  NumericField takeNumericField();
-  TextField takeTextField();
-  // After an item off the plan: the literal text, read where it stands.
-  void finishUnplanned(FileNumber number);
-  // Literal text from readPosition to the next field start, read byte by
-  // byte and gathered into pieces.
-  void emitLiteral(FileNumber number);
+  // An item off the plan: its field read where the statement stands, and
+  // the literal text after it, read byte by byte and gathered into pieces.
+  NumericField takeNumericField(size_t* taken) const;
+  TextField takeTextField() const;
+  void finishOffPlan(FileNumber number, size_t taken);
+  void emitLiteral(FileNumber number, size_t from, const Outcome& planned);
 
   template <typename Format>
   void printNumeric(FileNumber number, uint32_t flags, Format format);
@@ -179,15 +178,17 @@ class TemplatePrinter {
   template <typename Char>
   void printColumns(FileNumber number, const Char* text, size_t length, size_t width);
 
+  static const Outcome kNoStatement;
+
   TextPrinter& out_;
   FileTable* errorCell_;
   const FieldLookup lookup_;
-  TemplateState state_;
+  TemplateCopy copy_;                 // the statement's template, when one is held
+  KeptTemplate* held_ = nullptr;      // its kept template
+  const Outcome* at_ = &kNoStatement;  // where the statement stands
+  Outcome offPlan_;                   // where an item off the plan left it
   KeptTemplate kept_[kKeptTemplates];
-  KeptTemplate* held_ = nullptr;      // the kept template of the statement, when active
   KeptTemplate* nextKept_ = nullptr;  // the one tried first; also the next to be replaced
-  const Stop* stop_ = nullptr;        // the planned stop at readPosition, if any
-  Place place_ = Place::NoTemplate;   // where it stands otherwise
   char work_[kFieldBufferSize];       // numeric fields and gathered literal text
   // Text fields: the text's part goes just before the second half, which
   // holds spaces for good, so a short text needs no fill of its own.
