@@ -26,8 +26,7 @@ class FieldBuilder {
     if (position_ > begin_) *--position_ = c;
   }
   void fill(char c, int32_t count) {
-    const int32_t room = static_cast<int32_t>(position_ - begin_);
-    for (int32_t i = count < room ? count : room; i > 0; --i) *--position_ = c;
+    for (int32_t i = 0; i < count; ++i) put(c);
   }
   // The digits of a magnitude; a field buffer always has room for them.
   void putDigits(uint64_t magnitude) {
@@ -270,27 +269,29 @@ void formatFixed(FieldBuilder& out, const NumericField& field, const DecimalValu
 
 DecimalValue DecimalValue::roundedAt(int32_t p) const {
   if (kind != Kind::Finite || p <= power) return *this;
-  DecimalValue result;  // zero, unless a digit is kept or rounding raises one
-  result.negative = negative;
-  result.freeFormDigits = freeFormDigits;
+  DecimalValue result = *this;
   const int32_t keep = count - (p - power);  // digits at 10^p and above
-  if (keep < 0) return result;
-  std::memcpy(result.digits, digits, keep);
+  int32_t last = keep - 1;
   // Halves go up: the last kept digit rises by one, and nines carry into the
   // digit before them. When every kept digit is a nine (or none is kept), the
   // value becomes the next power of ten.
-  int32_t last = keep - 1;
-  if (digits[keep] >= '5') {
+  if (keep >= 0 && digits[keep] >= '5') {
     while (last >= 0 && result.digits[last] == '9') --last;
     if (last < 0) {
       result.digits[0] = '1';
+      result.count = 1;
       result.power = p + keep;
       return result;
     }
     ++result.digits[last];
   }
   while (last > 0 && result.digits[last] == '0') --last;  // trailing zeros go into the power
-  if (last < 0) return result;
+  if (last < 0) {                                         // nothing kept: zero
+    result.digits[0] = '0';
+    result.count = 1;
+    result.power = 0;
+    return result;
+  }
   result.count = static_cast<int8_t>(last + 1);
   result.power = p + (keep - 1 - last);
   return result;

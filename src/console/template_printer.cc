@@ -60,8 +60,8 @@ TextField readTextField(const char* bytes, size_t length) {
   return field;
 }
 
-const TemplatePrinter::Outcome TemplatePrinter::kNoStatement{0, 0, 0, false, nullptr,
-                                                            Place::NoTemplate};
+const TemplatePrinter::Outcome TemplatePrinter::kNoStatement{0,     0,       0,
+                                                             false, nullptr, Place::NoTemplate};
 
 TemplatePrinter::TemplatePrinter(TextPrinter& out, FileTable* errorCell, FieldLookup lookup)
     : out_(out), errorCell_(errorCell), lookup_(lookup) {
@@ -96,7 +96,8 @@ void TemplatePrinter::release() {
 // prints its rows with a few statements in turn finds each at the first try.
 inline TemplatePrinter::KeptTemplate* TemplatePrinter::findKept(const char* text, size_t length) {
   KeptTemplate* const kept = nextKept_;
-  if (kept->length == length && (length == 0 || std::memcmp(kept->bytes.get(), text, length) == 0)) {
+  if (kept->length == length &&
+      (length == 0 || std::memcmp(kept->bytes.get(), text, length) == 0)) {
     nextKept_ = kept->following;
     return kept;
   }
@@ -108,7 +109,8 @@ inline TemplatePrinter::KeptTemplate* TemplatePrinter::findKept(const char* text
 TemplatePrinter::KeptTemplate* TemplatePrinter::findOtherKept(const char* text, size_t length) {
   KeptTemplate* kept = nextKept_->following;
   for (size_t tries = 1; tries < kKeptTemplates; ++tries, kept = kept->following) {
-    if (kept->length == length && (length == 0 || std::memcmp(kept->bytes.get(), text, length) == 0)) {
+    if (kept->length == length &&
+        (length == 0 || std::memcmp(kept->bytes.get(), text, length) == 0)) {
       nextKept_ = kept->following;
       return kept;
     }
@@ -338,7 +340,7 @@ ErrorCode TemplatePrinter::printTemplateSingle(FileNumber number, float value, u
 
 template <typename Char>
 inline void TemplatePrinter::printColumns(FileNumber number, const Char* text, size_t length,
-                                   size_t width) {
+                                          size_t width) {
   char* const spaces = columns_ + kFieldBufferSize;
   for (size_t column = 0; column < width;) {
     const size_t piece = std::min(width - column, kFieldBufferSize);

@@ -183,10 +183,10 @@ class TemplatePrinter {
   TextPrinter& out_;
   FileTable* errorCell_;
   const FieldLookup lookup_;
-  TemplateCopy copy_;                 // the statement's template, when one is held
-  KeptTemplate* held_ = nullptr;      // its kept template
+  TemplateCopy copy_;                  // the statement's template, when one is held
+  KeptTemplate* held_ = nullptr;       // its kept template
   const Outcome* at_ = &kNoStatement;  // where the statement stands
-  Outcome offPlan_;                   // where an item off the plan left it
+  Outcome offPlan_;                    // where an item off the plan left it
   KeptTemplate kept_[kKeptTemplates];
   KeptTemplate* nextKept_ = nullptr;  // the one tried first; also the next to be replaced
   char work_[kFieldBufferSize];       // numeric fields and gathered literal text

@@ -1,4 +1,6 @@
 // Numbers laid out into numeric fields, each case one whole statement.
+#include "console/template_number.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,7 +10,6 @@
 #include <random>
 #include <string>
 
-#include "console/template_number.h"
 #include "console/template_printer.h"
 #include "support/recording_printer.h"
 
