@@ -177,6 +177,8 @@ class TemplatePrinter {
   // then spaces.
   template <typename Char>
   void printColumns(FileNumber number, const Char* text, size_t length, size_t width);
+  template <typename Char>
+  const char* placeColumns(const Char* from, size_t shown, size_t piece);
 
   static const Outcome kNoStatement;
 
