@@ -5,6 +5,11 @@
 //       src/console/template_printer.cc src/console/template_number.cc -o /tmp/row_cost
 //   valgrind --tool=callgrind --toggle-collect='*printRows*' /tmp/row_cost 100000 [first row]
 // From row 100,000 on the row number takes the exponent form ("% 1E+5").
+// The loop and the counting printer take about 103 instructions a row of what
+// callgrind collects. The printer's own share, g++ 12 -O2: 1,466 a row from
+// row 1, 1,707 from row 100,000 (the exponent form). Of that, the library
+// calls (memcmp for each template begun, memchr and memcpy for text fields)
+// take about 170, and the integers' digits about 125.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

@@ -1,7 +1,9 @@
 // The template printer with arbitrary templates and items, printing into a
 // recorder: every operation answers Ok and leaves the error cell alone, the
 // statement's state stays inside its template copy, a LastItem item releases
-// the template, and templates whose output is known print exactly that.
+// the template, a printer that plans its templates prints what one reading
+// every field as it comes prints, and templates whose output is known print
+// exactly that.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
@@ -42,7 +44,7 @@ class RecordingPrinter : public kp::TextPrinter {
 };
 
 void checkState(const TemplatePrinter& printer, const kp::FileTable& files) {
-  const kp::TemplateState& state = printer.state();
+  const kp::TemplateState state = printer.state();
   KP_CHECK(files.lastError() == kp::Ok);
   KP_CHECK(state.remaining >= 0);
   if (state.active) {
@@ -54,48 +56,76 @@ void checkState(const TemplatePrinter& printer, const kp::FileTable& files) {
   }
 }
 
+// The same operation on the planned printer and on the one that reads every
+// field as it comes.
+template <typename Operation>
+kp::ErrorCode onBoth(TemplatePrinter& planned, TemplatePrinter& reading, Operation operation) {
+  const kp::ErrorCode code = operation(planned);
+  KP_CHECK(operation(reading) == code);
+  return code;
+}
+
 // Any template, any items, any flags, in any order.
 void arbitraryStatements(FuzzedDataProvider& input) {
   kp::FileTable files;
   RecordingPrinter out;
   TemplatePrinter printer(out, &files);
+  kp::FileTable readingFiles;
+  RecordingPrinter readingOut;
+  TemplatePrinter reading(readingOut, &readingFiles, kp::FieldLookup::EveryItem);
+  auto both = [&](auto operation) { return onBoth(printer, reading, operation); };
   while (input.remaining_bytes() > 0) {
     const uint32_t flags =
         input.ConsumeBool() ? input.ConsumeIntegral<uint32_t>()
                             : input.PickValueInArray<uint32_t>({0u, kp::ItemLineEnd, kp::ItemZone,
                                                                 kp::LastItem | kp::ItemLineEnd});
     out.expectedNumber = input.ConsumeIntegralInRange<kp::FileNumber>(0, 3);
+    readingOut.expectedNumber = out.expectedNumber;
     const kp::FileNumber number = out.expectedNumber;
     kp::ErrorCode code = kp::Ok;
     const int operation = input.ConsumeIntegralInRange(0, 8);
     switch (operation) {
       case 0: {
         const std::string text = input.ConsumeRandomLengthString(3000);
-        code = printer.beginTemplate(text.data(), text.size());
+        code = both([&](TemplatePrinter& p) { return p.beginTemplate(text.data(), text.size()); });
         KP_CHECK_EQ(printer.state().templateCopy, text);
         break;
       }
       case 1:
-        code = printer.endTemplate(number);
+        code = both([&](TemplatePrinter& p) { return p.endTemplate(number); });
         KP_CHECK(!printer.state().active || printer.state().remaining == 0 ||
                  printer.state().readPosition + printer.state().remaining ==
                      printer.state().templateCopy.size());
         break;
-      case 2:
-        code = printer.printTemplateInteger(number, input.ConsumeIntegral<int64_t>(), flags);
+      case 2: {
+        const int64_t value = input.ConsumeIntegral<int64_t>();
+        code =
+            both([&](TemplatePrinter& p) { return p.printTemplateInteger(number, value, flags); });
         break;
-      case 3:
-        code = printer.printTemplateUnsigned(number, input.ConsumeIntegral<uint64_t>(), flags);
+      }
+      case 3: {
+        const uint64_t value = input.ConsumeIntegral<uint64_t>();
+        code =
+            both([&](TemplatePrinter& p) { return p.printTemplateUnsigned(number, value, flags); });
         break;
-      case 4:
-        code = printer.printTemplateDouble(number, input.ConsumeFloatingPoint<double>(), flags);
+      }
+      case 4: {
+        const double value = input.ConsumeFloatingPoint<double>();
+        code =
+            both([&](TemplatePrinter& p) { return p.printTemplateDouble(number, value, flags); });
         break;
-      case 5:
-        code = printer.printTemplateSingle(number, input.ConsumeFloatingPoint<float>(), flags);
+      }
+      case 5: {
+        const float value = input.ConsumeFloatingPoint<float>();
+        code =
+            both([&](TemplatePrinter& p) { return p.printTemplateSingle(number, value, flags); });
         break;
+      }
       case 6: {
         const std::string text = input.ConsumeRandomLengthString(5000);
-        code = printer.printTemplateText(number, text.data(), text.size(), flags);
+        code = both([&](TemplatePrinter& p) {
+          return p.printTemplateText(number, text.data(), text.size(), flags);
+        });
         break;
       }
       case 7: {
@@ -105,20 +135,29 @@ void arbitraryStatements(FuzzedDataProvider& input) {
           const char16_t c = input.ConsumeIntegral<char16_t>();
           if (c != 0) wide += c;
         }
-        code = printer.printTemplateWideText(number, wide.c_str(), flags);
+        code = both([&](TemplatePrinter& p) {
+          return p.printTemplateWideText(number, wide.c_str(), flags);
+        });
         break;
       }
       case 8: {
         const std::string text = input.ConsumeRandomLengthString(100);
-        code = printer.beginTemplate(text.c_str());  // up to the first NUL
+        // Up to the first NUL.
+        code = both([&](TemplatePrinter& p) { return p.beginTemplate(text.c_str()); });
         break;
       }
     }
     KP_CHECK(code == kp::Ok);
     checkState(printer, files);
+    const kp::TemplateState planned = printer.state();
+    const kp::TemplateState read = reading.state();
+    KP_CHECK(planned.active == read.active && planned.readPosition == read.readPosition &&
+             planned.remaining == read.remaining);
+    KP_CHECK(out.output.size() == readingOut.output.size());
     const bool item = operation >= 2 && operation <= 7;
     if (item && (flags & kp::LastItem) != 0) KP_CHECK(!printer.state().active);
   }
+  KP_CHECK_EQ(out.output, readingOut.output);
 }
 
 std::string decimal(uint64_t magnitude) {

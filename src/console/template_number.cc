@@ -15,68 +15,6 @@ int byteAt(const char* bytes, size_t length, size_t index) {
   return index < length ? static_cast<unsigned char>(bytes[index]) : -1;
 }
 
-// Digits of a magnitude, trailing zeros moved into the power.
-DecimalValue fromMagnitude(uint64_t magnitude, bool negative) {
-  DecimalValue value;
-  value.negative = negative;
-  if (magnitude == 0) return value;
-  char reversed[20];
-  int count = 0;
-  while (magnitude != 0) {
-    reversed[count++] = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  }
-  int skipped = 0;
-  while (reversed[skipped] == '0') ++skipped;
-  value.count = static_cast<int8_t>(count - skipped);
-  value.power = skipped;
-  for (int i = 0; i < value.count; ++i) value.digits[i] = reversed[count - 1 - i];
-  return value;
-}
-
-void stripTrailingZeros(DecimalValue& value) {
-  while (value.count > 1 && value.digits[value.count - 1] == '0') {
-    --value.count;
-    ++value.power;
-  }
-}
-
-DecimalValue fromFinite(double magnitude, bool negative, int significant) {
-  DecimalValue value;
-  value.negative = negative;
-  value.freeFormDigits = static_cast<int8_t>(significant);
-  if (magnitude == 0) return value;
-
-  // The exact expansion "d.ddd...e+x": keep `significant` digits and let the
-  // next one decide, so that a true half goes up.
-  char text[kExactPrecision + 16];
-  std::to_chars_result result = std::to_chars(text, text + sizeof text, magnitude,
-                                              std::chars_format::scientific, kExactPrecision);
-  const char* exponentMark = static_cast<const char*>(std::memchr(text, 'e', result.ptr - text));
-  int exponent = 0;
-  std::from_chars(exponentMark + 1 + (exponentMark[1] == '+'), result.ptr, exponent);
-
-  char all[21];
-  all[0] = text[0];
-  for (int i = 1; i <= significant; ++i) all[i] = text[i + 1];  // skip the point
-  value.count = static_cast<int8_t>(significant);
-  value.power = exponent - (significant - 1);
-  std::memcpy(value.digits, all, significant);
-  if (all[significant] >= '5') {
-    int i = significant - 1;
-    while (i >= 0 && value.digits[i] == '9') value.digits[i--] = '0';
-    if (i < 0) {
-      value.digits[0] = '1';
-      value.count = 1;
-      value.power = exponent + 1;
-    } else {
-      ++value.digits[i];
-    }
-  }
-  stripTrailingZeros(value);
-  return value;
-}
-
 // Writes a field right to left from the end of a buffer. Bytes that would
 // fall before the buffer's start are dropped rather than written.
 class FieldBuilder {
@@ -89,6 +27,13 @@ class FieldBuilder {
   }
   void fill(char c, int32_t count) {
     for (int32_t i = 0; i < count; ++i) put(c);
+  }
+  // The digits of a magnitude; a field buffer always has room for them.
+  void putDigits(uint64_t magnitude) {
+    do {
+      *--position_ = static_cast<char>('0' + magnitude % 10);
+      magnitude /= 10;
+    } while (magnitude != 0);
   }
   void putText(const char* text) {
     for (size_t i = std::strlen(text); i > 0; --i) put(text[i - 1]);
@@ -111,15 +56,110 @@ class FieldBuilder {
   char* end_;
 };
 
-// Fills to the field's width or marks what does not fit.
+// An integer from its digits (no leading zeros), trailing zeros moved into
+// the power.
+DecimalValue fromDigits(const char* digits, int32_t count, bool negative) {
+  DecimalValue value;
+  value.negative = negative;
+  int32_t kept = count;
+  while (kept > 1 && digits[kept - 1] == '0') --kept;
+  std::memcpy(value.digits, digits, kept);
+  value.count = static_cast<int8_t>(kept);
+  value.power = count - kept;
+  return value;
+}
+
+DecimalValue fromMagnitude(uint64_t magnitude, bool negative) {
+  char digits[20];
+  FieldBuilder out(digits, sizeof digits);
+  out.putDigits(magnitude);
+  return fromDigits(out.data(), out.size(), negative);
+}
+
+DecimalValue fromFinite(double magnitude, bool negative, int significant) {
+  DecimalValue value;
+  value.negative = negative;
+  value.freeFormDigits = static_cast<int8_t>(significant);
+  if (magnitude == 0) return value;
+
+  // The exact expansion "d.ddd...e+x": keep `significant` digits and the one
+  // after them, which decides the rounding, so that a true half goes up.
+  char text[kExactPrecision + 16];
+  std::to_chars_result result = std::to_chars(text, text + sizeof text, magnitude,
+                                              std::chars_format::scientific, kExactPrecision);
+  const char* exponentMark = static_cast<const char*>(std::memchr(text, 'e', result.ptr - text));
+  int exponent = 0;
+  std::from_chars(exponentMark + 1 + (exponentMark[1] == '+'), result.ptr, exponent);
+
+  value.digits[0] = text[0];
+  std::memcpy(value.digits + 1, text + 2, significant);  // past the point
+  value.count = static_cast<int8_t>(significant + 1);
+  value.power = exponent - significant;
+  return value.roundedAt(value.power + 1);
+}
+
+// The mantissa's digits from 10^top downward: `whole` before the point,
+// `decimals` after it.
+void putMantissa(FieldBuilder& out, const DecimalValue& value, int32_t top, int32_t whole,
+                 int32_t decimals, bool point) {
+  for (int32_t j = whole + decimals - 1; j >= whole; --j) out.put(value.digitAt(top - j));
+  if (point) out.put('.');
+  for (int32_t j = whole - 1; j >= 0; --j) out.put(value.digitAt(top - j));
+}
+
+void putTrailingSign(FieldBuilder& out, const NumericField& field, bool negative) {
+  if (field.trailingSign == '+') out.put(negative ? '-' : '+');
+  if (field.trailingSign == '-') out.put(negative ? '-' : ' ');
+}
+
+// A number needs more than three characters beyond its field: rather than
+// grow the field that far, it takes the exponent form of formatOverflow.
+bool farTooWide(const NumericField& field, int32_t length) {
+  return length > field.width + 3;
+}
+
+// Fills to the field's width, or marks with '%' a number that grows it.
 void finishField(FieldBuilder& out, const NumericField& field) {
-  int32_t used = out.size();
+  const int32_t used = out.size();
   if (used <= field.width) {
     out.fill(field.starFill ? '*' : ' ', field.width - used);
     if (field.percentAlways) out.put('%');
   } else {
     out.put('%');
   }
+}
+
+// A number far too wide for its field: '%', the sign's place, a mantissa of
+// one digit less than the field's positions (at least one) with halves going
+// up, and the power of ten, which carries a second '%' when it has two digits.
+// `value` is the number as the field would have shown it, its decimal places
+// already rounded.
+void formatOverflow(FieldBuilder& out, const NumericField& field, const DecimalValue& value) {
+  const int32_t positions = field.digitPositions;
+  const int32_t whole = positions >= 2 ? positions - 1 : 1;
+  const DecimalValue rounded = value.roundedAt(value.top() - (whole + field.decimals) + 1);
+  const int32_t top = rounded.top();
+  const int32_t exponent = top - (whole - 1);
+  const bool negative = value.negative;
+
+  putTrailingSign(out, field, negative);
+  const int32_t magnitude = exponent < 0 ? -exponent : exponent;
+  out.putNumber(magnitude, 1);
+  if (magnitude > 9) out.put('%');
+  out.put(exponent < 0 ? '-' : '+');
+  out.put('E');
+  putMantissa(out, rounded, top, whole, field.decimals, field.point);
+  if (field.dollar) out.put('$');
+  if (field.leadingPlus) {
+    out.put(negative ? '-' : '+');
+  } else if (field.trailingSign != 0) {
+    if (positions >= 2) out.put(' ');
+  } else if (negative) {
+    out.put('-');
+  } else if (positions >= 2) {
+    out.put(' ');
+  }
+  out.put('%');
 }
 
 const char* specialText(const DecimalValue& value) {
@@ -154,50 +194,6 @@ void formatFree(FieldBuilder& out, const DecimalValue& value) {
     for (int32_t p = 0; p <= (top > 0 ? top : 0); ++p) out.put(value.digitAt(p));
   }
   if (value.negative && !value.isZero()) out.put('-');
-}
-
-// The mantissa's digits from 10^top downward: `whole` before the point,
-// `decimals` after it.
-void putMantissa(FieldBuilder& out, const DecimalValue& value, int32_t top, int32_t whole,
-                 int32_t decimals, bool point) {
-  for (int32_t j = whole + decimals - 1; j >= whole; --j) out.put(value.digitAt(top - j));
-  if (point) out.put('.');
-  for (int32_t j = whole - 1; j >= 0; --j) out.put(value.digitAt(top - j));
-}
-
-void putTrailingSign(FieldBuilder& out, const NumericField& field, bool negative) {
-  if (field.trailingSign == '+') out.put(negative ? '-' : '+');
-  if (field.trailingSign == '-') out.put(negative ? '-' : ' ');
-}
-
-// A number too wide for its field even with the '%' mark: a mantissa of one
-// digit less than the field's positions and a power of ten.
-void formatOverflow(FieldBuilder& out, const NumericField& field, const DecimalValue& value) {
-  const int32_t positions = field.digitPositions;
-  const int32_t whole = positions >= 2 ? positions - 1 : 1;
-  const DecimalValue rounded = value.roundedAt(value.top() - (whole + field.decimals) + 1);
-  const int32_t top = rounded.top();
-  const int32_t exponent = top - (whole - 1);
-  const bool negative = value.negative;
-
-  putTrailingSign(out, field, negative);
-  const int32_t magnitude = exponent < 0 ? -exponent : exponent;
-  out.putNumber(magnitude, 1);
-  if (magnitude > 9) out.put('%');
-  out.put(exponent < 0 ? '-' : '+');
-  out.put('E');
-  putMantissa(out, rounded, top, whole, field.decimals, field.point);
-  if (field.dollar) out.put('$');
-  if (field.leadingPlus) {
-    out.put(negative ? '-' : '+');
-  } else if (field.trailingSign != 0) {
-    if (positions >= 2) out.put(' ');
-  } else if (negative) {
-    out.put('-');
-  } else if (positions >= 2) {
-    out.put(' ');
-  }
-  out.put('%');
 }
 
 void formatExponent(FieldBuilder& out, const NumericField& field, const DecimalValue& value) {
@@ -250,8 +246,8 @@ void formatFixed(FieldBuilder& out, const NumericField& field, const DecimalValu
     wholeDigits = 0;
     --length;
   }
-  if (length > field.width + 3) {
-    formatOverflow(out, field, value);
+  if (farTooWide(field, length)) {
+    formatOverflow(out, field, rounded);
     return;
   }
 
@@ -273,34 +269,31 @@ void formatFixed(FieldBuilder& out, const NumericField& field, const DecimalValu
 
 DecimalValue DecimalValue::roundedAt(int32_t p) const {
   if (kind != Kind::Finite || p <= power) return *this;
-  DecimalValue result;
-  result.negative = negative;
-  result.freeFormDigits = freeFormDigits;
-  const int32_t cut = p - power;
-  if (cut > count) return result;
-  if (cut == count) {
-    if (digits[0] >= '5') {
-      result.digits[0] = '1';
-      result.power = p;
-    }
-    return result;
-  }
-  const int32_t keep = count - cut;
-  std::memcpy(result.digits, digits, keep);
-  result.count = static_cast<int8_t>(keep);
-  result.power = p;
-  if (digits[keep] >= '5') {
-    int32_t i = keep - 1;
-    while (i >= 0 && result.digits[i] == '9') result.digits[i--] = '0';
-    if (i < 0) {
+  DecimalValue result = *this;
+  const int32_t keep = count - (p - power);  // digits at 10^p and above
+  int32_t last = keep - 1;
+  // Halves go up: the last kept digit rises by one, and nines carry into the
+  // digit before them. When every kept digit is a nine (or none is kept), the
+  // value becomes the next power of ten.
+  if (keep >= 0 && digits[keep] >= '5') {
+    while (last >= 0 && result.digits[last] == '9') --last;
+    if (last < 0) {
       result.digits[0] = '1';
       result.count = 1;
       result.power = p + keep;
-    } else {
-      ++result.digits[i];
+      return result;
     }
+    ++result.digits[last];
   }
-  stripTrailingZeros(result);
+  while (last > 0 && result.digits[last] == '0') --last;  // trailing zeros go into the power
+  if (last < 0) {                                         // nothing kept: zero
+    result.digits[0] = '0';
+    result.count = 1;
+    result.power = 0;
+    return result;
+  }
+  result.count = static_cast<int8_t>(last + 1);
+  result.power = p + (keep - 1 - last);
   return result;
 }
 
@@ -459,6 +452,8 @@ size_t readNumericField(const char* bytes, size_t length, NumericField& field) {
   field.digitPositions = hashes + (field.starFill ? 2 : 0) + (prefix == 2 && field.dollar ? 1 : 0);
   field.width = (field.leadingPlus ? 1 : 0) + prefix + hashes + commas +
                 (field.point ? 1 + field.decimals : 0) + carets + (field.trailingSign != 0 ? 1 : 0);
+  field.plainDigits = !field.leadingPlus && prefix == 0 && !field.comma && !field.point &&
+                      field.exponentDigits == 0 && field.trailingSign == 0;
   return i;
 }
 
@@ -475,6 +470,31 @@ const char* formatNumber(const NumericField& field, const DecimalValue& value, c
   } else {
     formatFixed(out, field, value);
   }
+  *length = static_cast<size_t>(out.size());
+  return out.data();
+}
+
+const char* formatInteger(const NumericField& field, uint64_t magnitude, bool negative,
+                          char* buffer, size_t* length) {
+  if (!field.plainDigits) {
+    return formatNumber(field, fromMagnitude(magnitude, negative), buffer, length);
+  }
+  // What formatFixed does for an integer with no decimal places, from the
+  // magnitude's digits straight away.
+  FieldBuilder out(buffer, kFieldBufferSize);
+  out.putDigits(magnitude);
+  const char* const digits = out.data();
+  const int32_t count = out.size();
+  if (negative) out.put('-');
+  if (farTooWide(field, out.size())) {
+    // Laid out afresh over the digits, once they are taken aside.
+    const DecimalValue value = fromDigits(digits, count, negative);
+    FieldBuilder exponentForm(buffer, kFieldBufferSize);
+    formatOverflow(exponentForm, field, value);
+    *length = static_cast<size_t>(exponentForm.size());
+    return exponentForm.data();
+  }
+  finishField(out, field);
   *length = static_cast<size_t>(out.size());
   return out.data();
 }

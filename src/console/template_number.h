@@ -27,7 +27,8 @@ struct DecimalValue {
     int32_t index = top() - p;
     return index >= 0 && index < count ? digits[index] : '0';
   }
-  // The value with every digit below 10^p cut off, halves going up.
+  // The value with every digit below 10^p cut off, halves going up. The one
+  // place where digits are rounded.
   DecimalValue roundedAt(int32_t p) const;
 };
 
@@ -52,6 +53,9 @@ struct NumericField {
   int32_t decimals = 0;        // '#' after the point
   int32_t exponentDigits = 0;  // 1..3 for "^^^".."^^^^^", 0 for none
   int32_t width = 0;           // printed width of the field
+  // Nothing but '#' positions (or no field at all): an integer is its digits,
+  // its sign and the fill.
+  bool plainDigits = false;
 
   // What an item gets when it finds no field: one '#' and the '%' mark.
   static NumericField none() {
@@ -59,6 +63,7 @@ struct NumericField {
     field.percentAlways = true;
     field.digitPositions = 1;
     field.width = 1;
+    field.plainDigits = true;
     return field;
   }
 };
@@ -79,5 +84,11 @@ size_t readNumericField(const char* bytes, size_t length, NumericField& field);
 // kFieldBufferSize bytes). Returns the start of the piece; *length its size.
 const char* formatNumber(const NumericField& field, const DecimalValue& value, char* buffer,
                          size_t* length);
+
+// The same for an integer given as its magnitude and sign: the bytes of
+// formatNumber with the integer's DecimalValue, without building one unless
+// the field asks for more than digits or the number is far too wide.
+const char* formatInteger(const NumericField& field, uint64_t magnitude, bool negative,
+                          char* buffer, size_t* length);
 
 }  // namespace kp

@@ -41,12 +41,32 @@ class TemplateCopy {
   size_t size_ = 0;
 };
 
-// The statement in progress.
+// The statement in progress, as seen from outside.
 struct TemplateState {
   TemplateCopy templateCopy;
   bool active = false;      // a template is held
   size_t readPosition = 0;  // first byte not yet consumed
   int32_t remaining = 0;    // bytes from readPosition to the end; 0 = used up
+};
+
+// A text field as read from a template: '!' is one column, '&' the whole
+// text, a backslash, n spaces and a backslash n + 2 columns. A backslash
+// field that breaks off before its closing backslash keeps what was read of
+// it taken, but shows nothing.
+struct TextField {
+  enum class Kind : uint8_t { None, Columns, Whole };
+  Kind kind = Kind::None;
+  uint32_t taken = 0;  // template bytes the field takes
+  uint32_t width = 0;  // for Columns
+};
+
+// Reads the text field at bytes[0] (None, taking nothing, when there is none).
+TextField readTextField(const char* bytes, size_t length);
+
+// How a printer finds the fields of its templates.
+enum class FieldLookup : uint8_t {
+  Planned,    // a template is read once, when first begun; items follow the plan
+  EveryItem,  // the template is read afresh at every item; the tests hold the plan to it
 };
 
 // Template-formatted printing: numbers and texts laid out into the fields of
@@ -57,7 +77,8 @@ struct TemplateState {
 class TemplatePrinter {
  public:
   // lastError, when given, is left at Ok by every operation.
-  TemplatePrinter(TextPrinter& out, FileTable* errorCell);
+  TemplatePrinter(TextPrinter& out, FileTable* errorCell,
+                  FieldLookup lookup = FieldLookup::Planned);
   // The state's template copy points into the printer itself.
   TemplatePrinter(const TemplatePrinter&) = delete;
   TemplatePrinter& operator=(const TemplatePrinter&) = delete;
@@ -77,102 +98,103 @@ class TemplatePrinter {
   ErrorCode printTemplateText(FileNumber number, const char* text, size_t length, uint32_t flags);
   ErrorCode printTemplateWideText(FileNumber number, const char16_t* text, uint32_t flags);
 
-  const TemplateState& state() const { return state_; }
+  TemplateState state() const;
 
  private:
-  // What a kept template's fields look like to the fast paths. A template is
-  // looked at once, when it is first begun; later statements with the same
-  // bytes reuse what was found. Anything the fast paths do not take goes the
-  // general way, byte by byte.
-  enum class FieldKind : uint8_t {
-    Digits,       // a plain run of '#'
-    TextColumns,  // a well-formed backslash field
-    Other,        // anything else: the general way
+  // What the statement does at its next item when no planned stop is ahead.
+  enum class Place : uint8_t {
+    UsedUp,     // nothing left: the template starts over
+    Fresh,      // at the template's start, its leading literal text not yet printed
+    Unplanned,  // on a field start the plan does not reach: the item reads it there
+    NoTemplate,
   };
-  struct Step {  // one field and the literal text after it
-    uint32_t fieldStart = 0;
-    uint32_t fieldLength = 0;  // also the width of Digits and TextColumns
-    uint32_t literalLength = 0;
-    uint32_t end = 0;            // where the literal ends
-    int32_t remainingAfter = 0;  // bytes left after the literal
-    const Step* next = nullptr;  // the step ready after this one, if any
-    FieldKind kind = FieldKind::Other;
+  struct Stop;
+  // Literal text up to the next field start (or the template's end), and
+  // where that leaves the statement. The statement always stands after one:
+  // after the literal text that follows the last item's field.
+  struct Outcome {
+    uint32_t fieldEnd = 0;  // where the literal text starts
+    uint32_t end = 0;       // where it ends: the read position after it
+    int32_t remaining = 0;  // bytes from `end` to the template's end
+    // The literal is the template's own bytes (no '_' in it) and one piece.
+    bool onePiece = false;
+    const Stop* next = nullptr;          // the stop at `end`, if planned
+    Place otherwise = Place::Unplanned;  // else: UsedUp at the template's end
   };
-  static constexpr size_t kMaxSteps = 8;
+  // A field start, as each kind of item finds it.
+  struct Stop {
+    uint32_t position = 0;
+    NumericField numeric;  // NumericField::none() when no numeric field starts here
+    TextField text;
+    Outcome afterNumber;
+    Outcome afterText;
+  };
+  static constexpr size_t kMaxStops = 16;
+  // A template the printer keeps, with its plan: the literal text at its
+  // start, then the stops the items can reach from there, in the order first
+  // reached.
   struct KeptTemplate {
     std::unique_ptr<char[]> bytes;
     size_t capacity = 0;
     size_t length = SIZE_MAX;           // none kept yet: no template is that long
     KeptTemplate* following = nullptr;  // the next in turn
-    bool leadingPlain = false;
-    uint32_t leadingLength = 0;
-    uint32_t stepCount = 0;
-    const Step* firstReady = nullptr;  // the first step, when no literal comes before it
-    Step steps[kMaxSteps];
+    Outcome start;                      // where a statement starts: Fresh
+    Outcome leading;                    // the literal text before the first field
+    uint32_t stopCount = 0;
+    Stop stops[kMaxStops];
   };
   static constexpr size_t kKeptTemplates = 4;
 
-  bool hasTemplate() const { return state_.active; }
-  const char* readPointer() const { return state_.templateCopy.data() + state_.readPosition; }
-  void consume(size_t count);
-  void release();
   ErrorCode done();
+  void release();
 
   // The kept template with these bytes, kept now when none is.
   KeptTemplate* findKept(const char* text, size_t length);
-  KeptTemplate* findOrKeep(const char* text, size_t length);
+  KeptTemplate* findOtherKept(const char* text, size_t length);
   KeptTemplate* keep(const char* text, size_t length);
-  static void plan(KeptTemplate& kept);
+  void plan(KeptTemplate& kept) const;
+  Outcome outcomeAt(KeptTemplate& kept, size_t fieldEnd) const;
 
-  void emitLiteral(FileNumber number);
-  void emitEscapedLiteral(FileNumber number);
-  // Starts an item that found no step ready: the template starts over when
-  // used up, and the literal text at its start goes out. Returns the step of
-  // the field at readPosition when the fast paths may take it, else nullptr.
-  const Step* startItem(FileNumber number);
-  // A field taken the fast way: takeStep consumes it and its literal text;
-  // finishStep prints that literal text after the field.
-  void takeStep(const Step& step);
-  void finishStep(FileNumber number, const Step& step);
-  // After an item taken the general way: the literal text after its field,
-  // and the step that stands at readPosition, if any.
-  void finishGeneralItem(FileNumber number);
-  void findReadyStep();
-  void endNumericItem(FileNumber number, uint32_t flags);
-  void endTextItem(FileNumber number, uint32_t flags);
+  // Start of an item: the planned stop it meets, or nullptr when it reads
+  // the template itself (or finds no template).
+  const Stop* arrive(FileNumber number);
+  const Stop* arriveOffPlan(FileNumber number);
+  // After the item's field: the literal text, and where the statement stands.
+  void follow(FileNumber number, const Outcome& outcome);
+  void followInPieces(FileNumber number, const Outcome& outcome);
+  // An item off the plan: its field read where the statement stands, and
+  // the literal text after it, read byte by byte and gathered into pieces.
+  NumericField takeNumericField(size_t* taken) const;
+  TextField takeTextField() const;
+  void finishOffPlan(FileNumber number, size_t taken);
+  void emitLiteral(FileNumber number, size_t from, const Outcome& planned);
 
-  // An integer in a plain '#' field: filled, marked with '%' or, far too
-  // wide, in the exponent form that exponentForm builds from its digits.
-  void printDigits(FileNumber number, const Step& step, uint64_t magnitude, bool negative);
-  char* exponentForm(const char* digits, bool negative, size_t width);
-  // Reads the numeric field (or finds none) and prints the value into it.
-  void printNumberField(FileNumber number, const DecimalValue& value);
-  // A floating item, always the general way.
-  void printNumber(FileNumber number, const DecimalValue& value, uint32_t flags);
-  // A text in a backslash field of `width` columns, cut or filled.
-  void printColumns(FileNumber number, const char* text, size_t length, size_t width);
-  // Reads the text field at readPosition (or finds none) and prints the text
-  // into it.
-  void printTextField(FileNumber number, const char* text, size_t length);
-  // Reads the text field at readPosition; returns its width in columns, or
-  // -1 when the item prints nothing. '&' gives the text's own length.
-  int64_t readTextField(size_t textLength);
-  // Prints `width` columns of a text of `length` characters, cut or filled
-  // with spaces, in pieces of the working buffer's size. copyText(destination,
-  // from, count) puts the text's characters from..from+count as bytes.
-  template <typename CopyText>
-  void printTextColumns(FileNumber number, size_t length, size_t width, CopyText copyText);
+  template <typename Format>
+  void printNumeric(FileNumber number, uint32_t flags, Format format);
+  template <typename Char>
+  void printText(FileNumber number, const Char* text, size_t length, uint32_t flags);
+  // Prints `width` columns of a text of `length` characters: its first ones,
+  // then spaces.
+  template <typename Char>
+  void printColumns(FileNumber number, const Char* text, size_t length, size_t width);
+  template <typename Char>
+  const char* placeColumns(const Char* from, size_t shown, size_t piece);
+
+  static const Outcome kNoStatement;
 
   TextPrinter& out_;
   FileTable* errorCell_;
-  TemplateState state_;
+  const FieldLookup lookup_;
+  TemplateCopy copy_;                  // the statement's template, when one is held
+  KeptTemplate* held_ = nullptr;       // its kept template
+  const Outcome* at_ = &kNoStatement;  // where the statement stands
+  Outcome offPlan_;                    // where an item off the plan left it
   KeptTemplate kept_[kKeptTemplates];
-  KeptTemplate* held_ = nullptr;      // the kept template of the statement, when active
   KeptTemplate* nextKept_ = nullptr;  // the one tried first; also the next to be replaced
-  // The step whose field stands at readPosition with no literal text pending
-  // before it, when the statement is active and its template not used up.
-  const Step* ready_ = nullptr;
-  char work_[kFieldBufferSize];  // numeric fields, text fields and literal runs
+  char work_[kFieldBufferSize];       // numeric fields and gathered literal text
+  // Text fields: the text's part goes just before the second half, which
+  // holds spaces for good, so a short text needs no fill of its own.
+  char columns_[2 * kFieldBufferSize];
 };
 
 }  // namespace kp

@@ -1,10 +1,13 @@
 // Numbers laid out into numeric fields, each case one whole statement.
+#include "console/template_number.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 
 #include "console/template_printer.h"
@@ -219,6 +222,52 @@ INSTANTIATE_TEST_SUITE_P(
         FloatCase{"########", std::numeric_limits<double>::infinity(), "  1.#INF"},
         FloatCase{"####", -std::numeric_limits<double>::infinity(), "%-1.#INF"},
         FloatCase{"##.##^^^^", fromBits(0xFFF8000000000000ull), "  -1.#IND"}));
+
+// Far too wide for the field: the exponent form's mantissa comes from the
+// number as the field would show it, decimal places already rounded halves up.
+INSTANTIATE_TEST_SUITE_P(
+    FarTooWide, DoubleFields,
+    ::testing::Values(
+        FloatCase{"####", 12345678.0, "% 123E+5"}, FloatCase{"####", 99950000.0, "% 100E+6"},
+        FloatCase{"####", -1000000.0, "%-100E+4"}, FloatCase{"####", 1e18, "% 100E+%16"},
+        FloatCase{"##", 100000.0, "% 1E+5"}, FloatCase{"#", 10000.0, "%1E+4"},
+        FloatCase{"#", -1000.0, "%-1E+3"}, FloatCase{"\\\\", 12345.0, "%1E+4"},
+        FloatCase{"####", 12349999.5, "% 124E+5"}, FloatCase{"####", 99949999.5, "% 100E+6"},
+        FloatCase{"####", 99949999.4, "% 999E+5"}, FloatCase{"#", -9499.5, "%-1E+4"},
+        FloatCase{"\\\\", -9499.5, "%-1E+4"}, FloatCase{"#", -9499.4, "%-9E+3"}));
+
+TEST(SingleFields, FarTooWideRoundTheShownValue) {
+  EXPECT_EQ(singleIn("#", -94999.5f), "%-1E+5");
+  EXPECT_EQ(singleIn("##", 949999.5f), "% 1E+6");
+  EXPECT_EQ(singleIn("\\\\", -94999.5f), "%-1E+5");
+  EXPECT_EQ(singleIn("####", 12345678.0f), "% 123E+5");
+}
+
+// Integers in '#' runs are laid out straight from their digits; every field
+// and value must give the bytes the general layout gives.
+TEST(IntegerLayout, MatchesTheGeneralLayout) {
+  const std::string alphabet = "#####,.^^+-$*&";
+  std::mt19937_64 random(7);
+  char fast[kFieldBufferSize];
+  char general[kFieldBufferSize];
+  for (int round = 0; round < 20000; ++round) {
+    std::string text(1 + random() % 10, ' ');
+    for (char& c : text) c = alphabet[random() % alphabet.size()];
+    if (round % 2 == 0) text = std::string(1 + random() % 22, '#');
+    NumericField field;
+    if (readNumericField(text.data(), text.size(), field) == 0) field = NumericField::none();
+    const uint64_t magnitude = random() >> (random() % 64);
+    const bool negative = random() % 2 == 0 && magnitude != 0;
+    size_t fastLength = 0;
+    size_t generalLength = 0;
+    const char* fastPiece = formatInteger(field, magnitude, negative, fast, &fastLength);
+    DecimalValue value = decimalFromUnsigned(magnitude);
+    value.negative = negative;
+    const char* generalPiece = formatNumber(field, value, general, &generalLength);
+    ASSERT_EQ(std::string(fastPiece, fastLength), std::string(generalPiece, generalLength))
+        << "[" << text << "] " << (negative ? "-" : "") << magnitude;
+  }
+}
 
 TEST(SingleFields, KeepSevenDigits) {
   EXPECT_EQ(singleIn("&", 1.0f / 3), "0.3333333");

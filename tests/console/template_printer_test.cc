@@ -300,6 +300,59 @@ TEST_F(TemplateStatement, WideTextFieldsArePrintedInPieces) {
   EXPECT_EQ(out.pieces()[0].size(), 2048u);
 }
 
+struct TextFieldCase {
+  const char* bytes;
+  TextField::Kind kind;
+  uint32_t taken;
+  uint32_t width;
+};
+
+TEST(TextFieldReader, ReadsEachFormAndWhatABrokenOneTakes) {
+  using Kind = TextField::Kind;
+  const TextFieldCase cases[] = {
+      {"!x", Kind::Columns, 1, 1},    {"&x", Kind::Whole, 1, 0},
+      {"\\\\x", Kind::Columns, 2, 2}, {"\\   \\x", Kind::Columns, 5, 5},
+      {"\\  x\\", Kind::None, 3, 0},  {"\\  ", Kind::None, 3, 0},
+      {"\\x\\", Kind::None, 0, 0},    {"\\", Kind::None, 0, 0},
+      {"##", Kind::None, 0, 0},       {"", Kind::None, 0, 0},
+  };
+  for (const TextFieldCase& c : cases) {
+    const TextField field = readTextField(c.bytes, std::strlen(c.bytes));
+    EXPECT_EQ(field.kind, c.kind) << c.bytes;
+    EXPECT_EQ(field.taken, c.taken) << c.bytes;
+    if (c.kind == Kind::Columns) {
+      EXPECT_EQ(field.width, c.width) << c.bytes;
+    }
+  }
+}
+
+TEST_F(TemplateStatement, FieldsBeyondWhatAPlanHoldsAreReadWhereTheyStand) {
+  // Forty one-column fields: the items past the planned ones read the rest.
+  std::string form;
+  std::string expected;
+  for (int i = 0; i < 40; ++i) {
+    form += "!-";
+    expected += static_cast<char>('a' + i % 26);
+    expected += '-';
+  }
+  begin(form);
+  for (int i = 0; i < 40; ++i) text(std::string(1, static_cast<char>('a' + i % 26)) + "zz");
+  integer(7);
+  templates.endTemplate(0);
+  // The number starts the used-up template over and meets a text field.
+  EXPECT_EQ(out.output(), expected + "%7");
+}
+
+TEST_F(TemplateStatement, EscapedLiteralTextBetweenPlannedFields) {
+  begin("a_#b ## c_!_\\d \\ \\_");
+  for (int round = 0; round < 2; ++round) {
+    integer(5);
+    text("xyz");
+  }
+  templates.endTemplate(0);
+  EXPECT_EQ(out.output(), "a#b  5 c!\\d xyz_a#b  5 c!\\d xyz_");
+}
+
 // The program's table row: four statements.
 constexpr char kLeftRowTemplate[] = "  ##   #### \\\\ \\                        \\  ";
 constexpr char kRightNumberTemplate[] = "#### ";
