@@ -206,6 +206,7 @@ ErrorCode Console::writeHook(FileSlot& slot, const char* bytes, size_t count) {
 }
 
 void Console::prepareSlot() {
+  placeGathered();  // the column starts where the cursor is once all is placed
   state_.slotPrepared = true;
   ScreenBufferInfo info;
   const bool console = fillWindowCache(&info);
