@@ -187,6 +187,7 @@ void Console::endAction(FileSlot& slot, int endFlags) {
     return;
   }
   if ((endFlags & EndZone) == 0) return;
+  placeGathered();
   // Zones start at columns 1, 15, 29, ... counted from 1; one that would not
   // fit a whole zone before the line's end starts a new line instead.
   const FileSlot& target = slot.redirect != nullptr ? *slot.redirect : slot;
@@ -321,9 +322,9 @@ void Console::writeConsoleFully(const char* bytes, size_t length) {
   }
 
   device_.setCursorPosition(cellAt(context.x, context.y));
-  state_.rowRoomKnown = true;
   state_.rowRoom =
       state_.pendingWrap ? context.right - context.left + 1 : context.right - context.x + 1;
+  state_.rowRoomKnown = state_.rowRoom > 0;
   if (context.top != startTop && !context.subView) {
     device_.setWindowInfo({static_cast<int16_t>(context.left), static_cast<int16_t>(context.top),
                            static_cast<int16_t>(context.right),

@@ -32,13 +32,14 @@ void handle(int signal, void (*handler)(int), const sigset_t* alsoHeld = nullptr
   sigaction(signal, &action, nullptr);
 }
 
-// The signals whose handlers may end the process and send the output
-// buffer: held while the buffer is being sent, and while one of them is
-// being handled, so that the buffer goes out once.
-sigset_t endingSignals() {
+// The signals whose handlers write to the output: those that may end the
+// process and send the output buffer, and the stop, which resets the
+// colours. Held while the buffer is being sent, and while one of them is
+// being handled, so that the buffer goes out once and nothing cuts into it.
+sigset_t signalsThatWrite() {
   sigset_t set;
   sigemptyset(&set);
-  for (int signal : {SIGINT, SIGQUIT, SIGHUP, SIGTERM}) sigaddset(&set, signal);
+  for (int signal : {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGTSTP}) sigaddset(&set, signal);
   return set;
 }
 
@@ -46,8 +47,8 @@ sigset_t endingSignals() {
 
 void SignalRouter::install() {
   activeRouter.store(this);
-  const sigset_t ending = endingSignals();
-  if (device_ != nullptr) device_->holdWhileSending(ending);
+  const sigset_t writing = signalsThatWrite();
+  if (device_ != nullptr) device_->holdWhileSending(writing);
   for (int i = 0; i < kCount; ++i) {
     const int signal = kSignals[i];
     sigaction(signal, nullptr, &previous_[i]);
@@ -55,7 +56,7 @@ void SignalRouter::install() {
     switch (signal) {
       case SIGHUP:
       case SIGTERM:
-        handle(signal, &SignalRouter::onControl, &ending);
+        handle(signal, &SignalRouter::onControl, &writing);
         break;
       case SIGTSTP:
         handle(signal, &SignalRouter::onStop);
@@ -70,7 +71,7 @@ void SignalRouter::install() {
         std::signal(SIGPIPE, SIG_IGN);
         break;
       default:
-        handle(signal, &SignalRouter::onFatal, &ending);
+        handle(signal, &SignalRouter::onFatal, &writing);
         break;
     }
   }
