@@ -138,6 +138,28 @@ TEST(TerminalRawOutput, ASignalSendsTheRedirectedBytesCopiedSoFar) {
   EXPECT_EQ(std::string(bytes, n > 0 ? static_cast<size_t>(n) : 0), "first\r\nsecond");
 }
 
+TEST(TerminalDumbOutput, ALongTableStillGoesByOnADumbTerminal) {
+  PtyPair pty(40, 10);
+  ASSERT_TRUE(pty.ok());
+  TerminalDeviceOptions options;
+  options.term = "dumb";
+  options.clockMs = &fakeClock;
+  fakeNow = 1000;
+  TerminalDevice device(pty.slave(), pty.slave(), options);
+  size_t written = 0;
+  ASSERT_TRUE(device.writeRaw("row 1\r\n", 7, &written));
+  device.endOfWrite();
+  EXPECT_EQ(pty.drain(), "row 1\r\n");
+  fakeNow += 10;
+  ASSERT_TRUE(device.writeRaw("row 2\r\n", 7, &written));
+  device.endOfWrite();
+  EXPECT_EQ(pty.drain(), "");
+  fakeNow += 20;
+  ASSERT_TRUE(device.writeRaw("row 3\r\n", 7, &written));
+  device.endOfWrite();
+  EXPECT_EQ(pty.drain(), "row 2\r\nrow 3\r\n");
+}
+
 // A window of one row writes raw; the recipe's bytes must still not drive the terminal.
 TEST_F(TerminalOutput, RawTextOntoAOneRowTerminalIsDefused) {
   ASSERT_TRUE(pty_.ok());

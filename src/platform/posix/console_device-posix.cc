@@ -266,10 +266,17 @@ void TerminalDevice::flushOutput() {
 }
 
 void TerminalDevice::endOfWrite() {
-  // Raw output stays buffered until it is full, the key wait looks, or exit.
-  if (!cells_) return;
-  markWhole();
-  if (somethingToSend() && sendClockMs() - lastSendMs_ >= options_.sendIntervalMs) send();
+  if (cells_) {
+    markWhole();
+    if (somethingToSend() && sendClockMs() - lastSendMs_ >= options_.sendIntervalMs) send();
+  } else if (rawToTty_) {
+    // A terminal without cursor addressing still sees a long table go by.
+    if (used_.load(std::memory_order_relaxed) != 0 &&
+        sendClockMs() - lastSendMs_ >= options_.sendIntervalMs) {
+      flushBuffer();
+    }
+  }
+  // Redirected output stays buffered until it is full, the key wait looks, or exit.
 }
 
 void TerminalDevice::finish() {
