@@ -49,7 +49,9 @@ size_t lineStartAfter(const char* bytes, size_t length) {
   // Most texts hold no byte as low as CR: only from the first such byte on
   // is the last line end looked for.
   size_t i = 0;
-  while (i<length&& static_cast<unsigned char>(bytes[i])> '\r') ++i;
+  for (; i < length; ++i) {
+    if (static_cast<unsigned char>(bytes[i]) <= '\r') break;
+  }
   size_t lineStart = 0;
   for (; i < length; ++i) {
     if (bytes[i] == '\r' || bytes[i] == '\n') lineStart = i + 1;

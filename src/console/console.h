@@ -77,7 +77,7 @@ class Console : public TextPrinter {
   // The console writer: one call per text. Texts of nothing but cells are
   // gathered while they stay on the cursor's row and the attribute stays, and
   // placed as one run at the next text that moves the cursor, the next change
-  // of colour, the end of the row, or a flush. Redirected output that fits
+  // of colour, a zone advance, the end of the row, or a flush. Redirected output that fits
   // the buffer the device lent takes the raw lane, a plain copy: the table's
   // millions of small pieces cost no call into the device.
   void writeConsole(const char* bytes, size_t length);
