@@ -1,6 +1,6 @@
 // What the terminal device sends, and when: cells kept across console writes
-// until some time has passed, the buffer sent when full or flushed, and the
-// part a fatal signal may send.
+// until some time has passed or output is flushed, and the part a fatal
+// signal may send.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -91,24 +91,6 @@ TEST_F(TerminalOutput, CellsWaitForTheIntervalOrAFlush) {
   EXPECT_EQ(device->writeCalls(), calls + 3);  // nothing left to send
 }
 
-TEST_F(TerminalOutput, AFullBufferIsSentWithoutWaiting) {
-  ASSERT_TRUE(pty_.ok());
-  auto device = start(200, 10);
-  std::string received;
-  std::thread reader([&] { received = pty_.drain(300); });
-  const std::string row(200, 'x');
-  const size_t calls = device->writeCalls();
-  size_t cells = 0;
-  while (cells <= TerminalDevice::kBufferSize) {
-    ASSERT_TRUE(device->writeCells({0, 1}, row.data(), 200, 7));
-    cells += 200;
-  }
-  EXPECT_GT(device->writeCalls(), calls);
-  device->flushOutput();
-  reader.join();
-  EXPECT_GE(received.size(), cells);
-}
-
 TEST_F(TerminalOutput, ASignalSendsTheWholeCallsOnceThenColoursReset) {
   ASSERT_TRUE(pty_.ok());
   auto device = start();
@@ -118,24 +100,6 @@ TEST_F(TerminalOutput, ASignalSendsTheWholeCallsOnceThenColoursReset) {
   EXPECT_EQ(pty_.drain(), "\x1b[3;1H\x1b[91;49mkg\x1b[0m");
   device->sendFromSignal();  // a second ending signal sends nothing again
   EXPECT_EQ(pty_.drain(), "");
-}
-
-TEST(TerminalRawOutput, ASignalSendsTheRedirectedBytesCopiedSoFar) {
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  TerminalDeviceOptions options;
-  options.term = "xterm";
-  TerminalDevice device(-1, fds[1], options);
-  FileTable files;
-  Console console(files, device);
-  console.printText(0, "first", 5, EndLine);  // the first write lends the lane
-  console.printText(0, "second", 6, EndNothing);
-  device.sendFromSignal();
-  close(fds[1]);
-  char bytes[64];
-  const ssize_t n = read(fds[0], bytes, sizeof bytes);
-  close(fds[0]);
-  EXPECT_EQ(std::string(bytes, n > 0 ? static_cast<size_t>(n) : 0), "first\r\nsecond");
 }
 
 TEST(TerminalDumbOutput, ALongTableStillGoesByOnADumbTerminal) {
