@@ -1,6 +1,8 @@
 // Runs one command with its standard input and output redirected and prints
-// "WALL_SECONDS PEAK_RSS_KIB EXIT" for it: wall time from a monotonic clock,
-// peak resident memory of that child alone (wait4), and how it ended.
+// "WALL_SECONDS PEAK_RSS_KIB EXIT WRITE_CALLS" for it: wall time from a
+// monotonic clock, peak resident memory of that child alone (wait4), how it
+// ended, and how many write system calls it made (/proc/PID/io, read while
+// the ended child is not yet reaped; -1 where that cannot be read).
 //
 // usage: kp_measure STDIN STDOUT COMMAND [ARG...]
 #include <fcntl.h>
@@ -10,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 int main(int argc, char** argv) {
   if (argc < 4) {
@@ -31,15 +34,29 @@ int main(int argc, char** argv) {
     execvp(argv[3], argv + 3);
     _exit(127);
   }
+  long writeCalls = -1;
+  siginfo_t ended {};
+  const bool waited = waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOWAIT) == 0;
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (waited) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/io", static_cast<int>(pid));
+    if (FILE* io = std::fopen(path, "r")) {
+      char line[128];
+      while (std::fgets(line, sizeof line, io) != nullptr) {
+        if (std::strncmp(line, "syscw:", 6) == 0) writeCalls = std::atol(line + 6);
+      }
+      std::fclose(io);
+    }
+  }
   int status = 0;
   struct rusage usage {};
   if (wait4(pid, &status, 0, &usage) != pid) {
     std::perror("wait4");
     return 1;
   }
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  std::printf("%.6f %ld %d\n", seconds, usage.ru_maxrss, code);
+  std::printf("%.6f %ld %d %ld\n", seconds, usage.ru_maxrss, code, writeCalls);
   return 0;
 }

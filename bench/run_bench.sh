@@ -2,10 +2,16 @@
 # Times the built program on generated recipe pairs beside the awk script a
 # user would write and a plain `cat` of the same files, all in one run.
 #
+# Then the terminal case: 10^5 rows into a tmux pane of 80x25 until the
+# prompt, beside `cat` of the program's own redirected table into the same
+# kind of pane; and the instructions per row of the redirected table.
+#
 # usage: bench/run_bench.sh BUILD_DIR      (BUILD_DIR holds kochbuchpruefer and the bench tools)
 # BENCH_SIZES   record counts to run (default "10000 1000000 10000000")
 # BENCH_REPEAT  runs per case, the fastest counts (default 3; 1 from 10^7 records)
 # BENCH_SEED    generator seed (default 1729)
+# BENCH_TTY_ROWS  rows of the terminal case (default 100000; 0 leaves it out)
+# BENCH_CG_ROWS   rows counted under callgrind (default 100000; 0 leaves it out)
 set -euo pipefail
 
 repo="$(cd "$(dirname "$0")/.." && pwd)"
@@ -44,10 +50,10 @@ pair_dir() {
 best_of() {
   local repeat="$1" out="$2"
   shift 2
-  local best="" peak=0 code=0 line seconds kib status
+  local best="" peak=0 code=0 line seconds kib status writes
   for ((i = 0; i < repeat; i++)); do
     line="$("$measure" /dev/null "$out" "$@")"
-    read -r seconds kib status <<<"$line"
+    read -r seconds kib status writes <<<"$line"
     if [ -z "$best" ] || awk -v a="$seconds" -v b="$best" 'BEGIN { exit !(a < b) }'; then
       best="$seconds"
     fi
@@ -112,3 +118,108 @@ awk -v first="${sizes%% *}" -v last="${sizes##* }" '
       printf "time per row: %.1f ns at 10^6, %.1f ns at %d records (target flat)\n",
         ns[1000000], ns[last], last
   }' "$results"
+
+# --- The terminal: rows drawn into tmux 80x25, timed until the prompt --------
+tty_rows="${BENCH_TTY_ROWS:-100000}"
+if [ "$tty_rows" -gt 0 ] && command -v tmux >/dev/null 2>&1; then
+  dir="$(pair_dir "$tty_rows")"
+  table="$scratch/table-$tty_rows.txt"
+  "$dir/kochbuchpruefer" </dev/null >"$table"
+  socket="kp-bench-$$"
+  trap 'tmux -L "$socket" kill-server >/dev/null 2>&1' EXIT
+  # in_pane NAME CMD...: "SECONDS PEAK_KIB EXIT WRITES" of CMD with its output
+  # on a fresh 80x25 pane and its input at its end (so the final wait ends at
+  # once: the time is the time until the prompt).
+  in_pane() {
+    local name="$1" result="$scratch/pane-$1.txt"
+    shift
+    rm -f "$result"
+    tmux -L "$socket" kill-server >/dev/null 2>&1 || true
+    tmux -L "$socket" new-session -d -s "$name" -x 80 -y 25 \
+      "cd '$dir' && '$measure' /dev/null \$(tty) $* > '$result.part'; mv '$result.part' '$result'; sleep 60"
+    for _ in $(seq 1 1200); do
+      [ -s "$result" ] && break
+      sleep 0.1
+    done
+    tmux -L "$socket" kill-server >/dev/null 2>&1 || true
+    cat "$result" 2>/dev/null || echo "0 0 1 0"
+  }
+  tty_repeat="${BENCH_REPEAT:-3}"
+  declare -A twall=() twrites=()
+  for ((i = 0; i < tty_repeat; i++)); do
+    # Side by side: each round runs both, so that load hits both alike.
+    for name in program-tty cat-tty; do
+      if [ "$name" = program-tty ]; then
+        line="$(in_pane "$name" ./kochbuchpruefer)"
+      else
+        line="$(in_pane "$name" cat "'$table'")"
+      fi
+      read -r seconds kib status writes <<<"$line"
+      if [ -z "${twall[$name]:-}" ] || awk -v a="$seconds" -v b="${twall[$name]}" 'BEGIN { exit !(a < b) }'; then
+        twall[$name]="$seconds"
+        twrites[$name]="$writes"
+      fi
+    done
+  done
+  echo
+  printf '%-9s %-22s %9s %12s %12s %8s\n' rows "terminal (tmux 80x25)" "wall s" "write calls" "writes/row" "x/cat"
+  for name in program-tty cat-tty; do
+    awk -v n="$tty_rows" -v name="$name" -v w="${twall[$name]}" -v c="${twrites[$name]}" \
+      -v cat_w="${twall[cat-tty]}" 'BEGIN {
+        vs_cat = (name ~ /^cat/) ? "-" : sprintf("%.1f", w / cat_w)
+        printf "%-9d %-22s %9.4f %12d %12.4f %8s\n", n, name, w, c, c / n, vs_cat
+      }'
+  done
+  echo "terminal at most 2x cat: $(awk -v a="${twall[program-tty]}" -v b="${twall[cat-tty]}" \
+    'BEGIN { printf "%.1fx", a / b }')"
+fi
+
+# --- Instructions per row of the redirected table --------------------------
+cg_rows="${BENCH_CG_ROWS:-100000}"
+if [ "$cg_rows" -gt 0 ] && command -v valgrind >/dev/null 2>&1; then
+  # Counted on cg_rows rows (callgrind runs some 50 times slower than the
+  # program), less the count of a pair of one row: start-up, heading and
+  # closing notes are not the row's.
+  count_instructions() { # DIR -> total instructions of one redirected run
+    local out="$scratch/callgrind.out"
+    valgrind --tool=callgrind --callgrind-out-file="$out" "$1/kochbuchpruefer" \
+      </dev/null >/dev/null 2>/dev/null
+    awk '/^totals:/ { print $2 }' "$out"
+  }
+  big="$(pair_dir "$cg_rows")"
+  one="$(pair_dir 1)"
+  many="$(count_instructions "$big")"
+  cp "$scratch/callgrind.out" "$scratch/callgrind-$cg_rows.out"
+  few="$(count_instructions "$one")"
+  echo
+  awk -v many="$many" -v few="$few" -v n="$cg_rows" 'BEGIN {
+    printf "instructions per row, redirected (callgrind, %d rows less 1 row): %.0f\n", n, (many - few) / (n - 1)
+  }'
+  # Where they go: exclusive counts by source file group (C library apart).
+  if command -v callgrind_annotate >/dev/null 2>&1; then
+    callgrind_annotate --auto=no --threshold=100 "$scratch/callgrind-$cg_rows.out" 2>/dev/null |
+      awk -v n="$cg_rows" '
+        /^ *[0-9,]+ +\(/ && !/PROGRAM TOTALS/ {
+          count = $1; gsub(",", "", count)
+          where = $0; sub(/^[^)]*\) +/, "", where); sub(/ \[.*$/, "", where)
+          file = substr(where, 1, index(where, ":") - 1)
+          fn = substr(where, index(where, ":") + 1)
+          # A project file names its subsystem; code inlined from elsewhere
+          # (the standard library) goes to the function it was inlined into.
+          if (file ~ /src\/console\/console|console_device/ || (file !~ /src\// && fn ~ /Console::/))
+            group = "console writer and colours"
+          else if (file ~ /src\/console\/template_/ || (file !~ /src\// && fn ~ /Template/))
+            group = "template printer"
+          else if (file ~ /src\/input\/|file_stream/ || (file !~ /src\// && fn ~ /FieldReader|FileTable|FileStream|parse/))
+            group = "field reader and files"
+          else if (file ~ /src\/driver\// || (file !~ /src\// && fn ~ /runComparison|compareTexts/))
+            group = "driver"
+          else if (file ~ /libc|sysdeps|^\.\/string/)
+            group = "C library (memcpy, memchr, ...)"
+          else
+            group = "other"
+          sum[group] += count
+        }
+        END { for (g in sum) printf "  %-34s %8.0f\n", g, sum[g] / n }' | sort -k1,1
+  fi
+fi

@@ -35,6 +35,10 @@ struct ConsoleState {
   int32_t lastViewRow = -1;
   bool pendingWrap = false;   // cursor parked on the bottom-right cell
   bool slotPrepared = false;  // the console's FileSlot (number 0) is set up
+  // Cells left on the cursor's row after the last write to the screen (a
+  // whole row when a wrap is pending); known once a write has reached the screen.
+  bool rowRoomKnown = false;
+  int32_t rowRoom = 0;
 };
 
 // Console text output: colours, printing to file numbers, and the console
@@ -49,25 +53,46 @@ class Console : public TextPrinter {
 
   // Stores the given colour indices (low 4 bits) and sets the attribute.
   // Returns the previous stored foreground in bits 0-15, background in 16-31.
-  int32_t setColour(int32_t foreground, int32_t background, int32_t omitted);
+  int32_t setColour(int32_t foreground, int32_t background, int32_t omitted) {
+    ensureStarted();
+    const int32_t previous = (state_.foreground & 0xFFFF) | (state_.background << 16);
+    if ((omitted & kForegroundOmitted) == 0) state_.foreground = foreground & 15;
+    if ((omitted & kBackgroundOmitted) == 0) state_.background = background & 15;
+    const auto attribute = static_cast<uint16_t>(state_.foreground + 16 * state_.background);
+    // The gathered run was taken in the attribute set last; another one ends it.
+    if (runLength_ != 0 && !(attributeSet_ && attribute == lastAttribute_)) placeGathered();
+    attributeSet_ = true;
+    lastAttribute_ = attribute;
+    // Fails when standard output is no console; the stored indices stay
+    // changed. A device lends its raw lane only then: the call is skipped.
+    if (!rawLane_) device_.setTextAttribute(attribute);
+    return previous;
+  }
 
   void printText(FileNumber number, const char* bytes, size_t length, int endFlags) override;
   // A NUL-terminated text, printed up to its first NUL.
   void printText(FileNumber number, const char* text, int endFlags);
   void printLineEnd(FileNumber number, int endFlags) override;
 
-  // The console writer: one call per text. Redirected output that fits the
-  // buffer the device lent takes the raw lane, a plain copy: the table's
+  // The console writer: one call per text. Texts of nothing but cells are
+  // gathered while they stay on the cursor's row and the attribute stays, and
+  // placed as one run at the next text that moves the cursor, the next change
+  // of colour, a zone advance, the end of the row, or a flush. Redirected output that fits
+  // the buffer the device lent takes the raw lane, a plain copy: the table's
   // millions of small pieces cost no call into the device.
-  void writeConsole(const char* bytes, size_t length) {
-    if (!copyToRawLane(bytes, length)) writeConsoleFully(bytes, length);
-  }
+  void writeConsole(const char* bytes, size_t length);
 
   // First use of the console (taken by the first colour switch, print or key poll).
-  void ensureStarted();
+  void ensureStarted() {
+    if (!state_.started) start();
+  }
 
-  // Sends everything the device still buffers (before waiting and at exit).
-  void flush() { device_.flushOutput(); }
+  // Places the gathered run and sends everything the device still buffers
+  // (before waiting and at exit).
+  void flush() {
+    placeGathered();
+    device_.flushOutput();
+  }
 
   const ConsoleState& state() const { return state_; }
   ConsoleDevice& device() { return device_; }
@@ -76,9 +101,17 @@ class Console : public TextPrinter {
   struct WriteContext;
   struct Gather;
 
+  void start();
   // The slot an open number names, or null (lastError IllegalCall) when it
   // names none; prepares the console's slot on the first print.
   FileSlot* resolveForPrint(FileNumber number);
+  void printTextGenerally(FileNumber number, const char* bytes, size_t length, int endFlags);
+  // The console's slot when the raw lane serves the number, else null.
+  FileSlot* rawLaneSlot(FileNumber number) {
+    if (number != 0 || !rawLane_) return nullptr;
+    FileSlot* slot = files_.slotForNumber(0);
+    return slot->hooks == &hooks_ && slot->redirect == nullptr ? slot : nullptr;
+  }
   ErrorCode writeToSlot(FileSlot& slot, const char* bytes, size_t length);
   void endAction(FileSlot& slot, int endFlags);
 
@@ -97,21 +130,34 @@ class Console : public TextPrinter {
 
   FileTable& files_;
   ConsoleDevice& device_;
-  // The raw lane: a text that fits the buffer the device lent is copied there.
+
+  // The raw lane: a text that fits the buffer the device lent is copied
+  // there; the length grows once the bytes are in place.
   bool copyToRawLane(const char* bytes, size_t length) {
-    if (!rawLane_ || length > rawSpace_.capacity - *rawSpace_.used) return false;
-    std::memcpy(rawSpace_.data + *rawSpace_.used, bytes, length);
-    *rawSpace_.used += length;
+    const size_t used = rawSpace_.used->load(std::memory_order_relaxed);
+    if (length > rawSpace_.capacity - used) return false;
+    std::memcpy(rawSpace_.data + used, bytes, length);
+    rawSpace_.used->store(used + length, std::memory_order_release);
     return true;
   }
   void writeConsoleFully(const char* bytes, size_t length);
   void advanceColumn(FileSlot& target, const char* bytes, size_t length);
+  // Adds cells to the run, placing it first when they would not fit.
+  void gather(const char* bytes, size_t length);
+  void placeGathered();
 
   ConsoleDevice::RawSpace rawSpace_;  // lent by the device at the first raw write
   bool rawSpaceAsked_ = false;
   bool rawLane_ = false;  // output is redirected and the device lent its buffer
   ConsoleState state_;
   DeviceHooks hooks_;
+
+  // The run: cells waiting to be placed in one console write.
+  static constexpr size_t kRunCapacity = 1024;
+  char run_[kRunCapacity];
+  size_t runLength_ = 0;
+  bool attributeSet_ = false;  // setColour has set lastAttribute_ on the console
+  uint16_t lastAttribute_ = 0;
 };
 
 }  // namespace kp

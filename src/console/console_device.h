@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -66,21 +67,23 @@ class ConsoleDevice {
 
   virtual void beep(int frequencyHz, int durationMs) = 0;
 
-  // Raw output space a device may lend the writer: the writer appends a text
-  // that fits straight into data + *used and raises *used, with no call per
-  // text; what does not fit goes through writeRaw, which makes room. A device
-  // that keeps no such buffer lends nothing (data null). Texts copied into
-  // the lent space are not followed by endOfWrite: the space is only ever
-  // lent for output that is sent when full or by flushOutput.
+  // Raw output space a device may lend the writer: the writer copies a text
+  // that fits to data + *used, then raises *used past it, with no call per
+  // text; what does not fit goes through writeRaw, which makes room. *used
+  // grows only once the bytes are in place, so that a signal handler sending
+  // the buffer sends whole texts. A device that keeps no such buffer lends
+  // nothing (data null). Texts copied into the lent space are not followed
+  // by endOfWrite: the space is only ever lent for output that is sent when
+  // full or by flushOutput.
   struct RawSpace {
     char* data = nullptr;
-    size_t* used = nullptr;
+    std::atomic<size_t>* used = nullptr;
     size_t capacity = 0;
   };
   virtual RawSpace rawSpace() { return {}; }
 
-  // End of one console write: a device that buffers (a terminal) sends what
-  // it gathered. Raw output may stay buffered until flushOutput.
+  // End of one console write. A device that buffers may send what it
+  // gathered now or keep it for later writes; flushOutput sends it.
   virtual void endOfWrite() {}
 
   // Sends everything still buffered, raw output included.

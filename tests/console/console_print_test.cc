@@ -18,8 +18,10 @@ struct Rig {
     screen.setRedirected(redirected);
   }
 
+  // Placed at once, so that the screen shows it when the test looks.
   void print(std::string_view text, int endFlags = EndNothing) {
     console.printText(0, text.data(), text.size(), endFlags);
+    console.flush();
   }
 
   FileTable files;

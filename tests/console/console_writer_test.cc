@@ -13,15 +13,20 @@ namespace {
 
 using test::MemoryScreen;
 
-// A console on an in-memory screen, with its own file table.
+// A console on an in-memory screen, with its own file table. Each print or
+// write is placed at once, so that the screen shows it when the test looks.
 struct Rig {
   explicit Rig(int width = 80, int height = 25, int windowRows = 0)
       : screen(width, height, windowRows), console(files, screen) {}
 
   void print(std::string_view text, int endFlags = EndNothing) {
     console.printText(0, text.data(), text.size(), endFlags);
+    console.flush();
   }
-  void write(std::string_view text) { console.writeConsole(text.data(), text.size()); }
+  void write(std::string_view text) {
+    console.writeConsole(text.data(), text.size());
+    console.flush();
+  }
   // Prints "<prefix>0" .. "<prefix>(count-1)", each on its own line.
   void printLines(int count, const char* prefix = "r") {
     for (int i = 0; i < count; ++i) print(prefix + std::to_string(i), EndLine);

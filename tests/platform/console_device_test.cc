@@ -135,13 +135,13 @@ TEST_F(TerminalOnPty, CellsAreAddressedColouredAndColoursEndAtDefault) {
   ASSERT_TRUE(device->writeCells({3, 1}, "kg ", 3, 0x0C));
   ASSERT_TRUE(device->writeCells({6, 1}, "Mehl", 4, 0x07));
   ASSERT_TRUE(device->setCursorPosition({10, 1}));
-  device->endOfWrite();
+  device->flushOutput();
   EXPECT_EQ(pty_.drain(), "\x1b[2;4H\x1b[91;49mkg \x1b[39;49mMehl");
 
   // Light red on blue; the cursor left elsewhere is put where the writer wants it.
   ASSERT_TRUE(device->writeCells({0, 2}, "x", 1, 0x1C));
   ASSERT_TRUE(device->setCursorPosition({5, 5}));
-  device->endOfWrite();
+  device->flushOutput();
   EXPECT_EQ(pty_.drain(), "\x1b[3;1H\x1b[91;44mx\x1b[6;6H\x1b[0m");
 }
 
@@ -150,7 +150,7 @@ TEST_F(TerminalOnPty, CellBytesNeverActAsControls) {
   auto device = start("\x1b[1;1R");
   const std::string recipe("\x1b]0;title\x07\x1b[2J\r\n\t\x7f\x00\xfc", 20);
   ASSERT_TRUE(device->writeCells({0, 0}, recipe.data(), static_cast<int>(recipe.size()), 7));
-  device->endOfWrite();
+  device->flushOutput();
   const std::string out = pty_.drain();
   EXPECT_EQ(out.find("\x1b]"), std::string::npos);
   EXPECT_EQ(out.find("\x1b[2J"), std::string::npos);
@@ -165,7 +165,7 @@ TEST_F(TerminalOnPty, C1ControlsAreDefusedInBothEncodings) {
                                "\xc2\x9b"
                                "2J\x9b\xc3\xbc",
                                7, 7));
-  utf8->endOfWrite();
+  utf8->flushOutput();
   EXPECT_NE(pty_.drain().find("\xc2?2J\x9b\xc3\xbc"), std::string::npos);
 
   auto eightBit = start("\x1b[1;1R", false);
@@ -173,7 +173,7 @@ TEST_F(TerminalOnPty, C1ControlsAreDefusedInBothEncodings) {
                                    "\x9b"
                                    "2J\x84\xfc",
                                    5, 7));
-  eightBit->endOfWrite();
+  eightBit->flushOutput();
   EXPECT_NE(pty_.drain().find("?2J?\xfc"), std::string::npos);
 }
 
@@ -181,17 +181,17 @@ TEST_F(TerminalOnPty, FillPaintsCellsAndBufferShiftIsLineFeedsOnTheBottomRow) {
   ASSERT_TRUE(pty_.ok());
   auto device = start("\x1b[1;1R");
   ASSERT_TRUE(device->fillCells({2, 4}, 3, ' ', 0x1C));
-  device->endOfWrite();
+  device->flushOutput();
   EXPECT_EQ(pty_.drain(), "\x1b[5;3H\x1b[91;44m   \x1b[1;1H\x1b[0m");
 
   ASSERT_TRUE(device->scrollRect({0, 2, 39, 9}, {0, 0}, ' ', 0x07));
   ASSERT_TRUE(device->setCursorPosition({0, 9}));
-  device->endOfWrite();
+  device->flushOutput();
   EXPECT_EQ(pty_.drain(), "\x1b[10;1H\n\n");
 
   // A coloured fill attribute is in force while the new rows appear.
   ASSERT_TRUE(device->scrollRect({0, 1, 39, 9}, {0, 0}, ' ', 0x47));
-  device->endOfWrite();
+  device->flushOutput();
   EXPECT_EQ(pty_.drain(), "\x1b[39;41m\n\x1b[0m");
   // What a terminal cannot do with line feeds is refused.
   EXPECT_FALSE(device->scrollRect({5, 1, 39, 9}, {5, 0}, ' ', 7));
@@ -201,7 +201,7 @@ TEST_F(TerminalOnPty, BellIsTheTerminalsBellByte) {
   ASSERT_TRUE(pty_.ok());
   auto device = start("\x1b[1;1R");
   device->beep(1000, 250);
-  device->endOfWrite();
+  device->flushOutput();
   EXPECT_EQ(pty_.drain(), "\a\x1b[1;1H");  // the cursor is placed after the report
   EXPECT_TRUE(device->setWindowInfo({0, 0, 39, 9}));
   EXPECT_FALSE(device->setCursorPosition({40, 0}));
@@ -242,20 +242,19 @@ TEST_F(TerminalOnPty, ResizeAsksForTheCursorAgainAndKeepsTheWindowAtTheBottom) {
 // The answer tells where the terminal has its cursor. After a line end that
 // did not scroll, only the writer's cursor has moved: the question waits
 // until the end of the write has put the terminal's cursor there too.
-TEST_F(TerminalOnPty, ChangeIsAskedAboutOnceTheTerminalsCursorIsTheWriters) {
+TEST_F(TerminalOnPty, ChangeIsAskedAboutWithTheTerminalsCursorOnTheWriters) {
   ASSERT_TRUE(pty_.ok());
   auto device = start("\x1b[1;1R");
   ASSERT_TRUE(device->writeCells({0, 0}, "ab", 2, 7));
   device->markSizeStale();
   ASSERT_TRUE(device->setCursorPosition({0, 1}));
-  info(*device);  // the writer's look at the end of its write
-  EXPECT_EQ(pty_.drain().find("\x1b[6n"), std::string::npos);
-  device->endOfWrite();
+  // The writer's look at the end of its write: what was drawn goes out, the
+  // terminal's cursor is put on the writer's, then the question follows.
   ScreenBufferInfo next;
   answeringNextQuery("\x1b[4;1R", [&] { next = info(*device); });
-  const std::string placedThenAsked = "\x1b[2;1H\x1b[6n";
-  ASSERT_GE(query_.size(), placedThenAsked.size());
-  EXPECT_EQ(query_.substr(query_.size() - placedThenAsked.size()), placedThenAsked);
+  const std::string drawnPlacedThenAsked = "ab\x1b[2;1H\x1b[6n";
+  ASSERT_GE(query_.size(), drawnPlacedThenAsked.size());
+  EXPECT_EQ(query_.substr(query_.size() - drawnPlacedThenAsked.size()), drawnPlacedThenAsked);
   EXPECT_EQ(next.cursor.x, 0);
   EXPECT_EQ(next.cursor.y, 3);
 }
@@ -301,6 +300,7 @@ TEST_F(TerminalOnPty, NarrowTerminalWrapsALongRow) {
   Console console(files, *device);
   const std::string row(77, 'r');
   console.printText(0, row.data(), row.size(), 1);
+  console.flush();
   const std::string out = pty_.drain();
   EXPECT_NE(out.find("\x1b[1;1H" + std::string(60, 'r') + "\x1b[2;1H" + std::string(17, 'r')),
             std::string::npos)

@@ -17,9 +17,25 @@ void MemoryScreen::startUp() {
   ++calls_.startUp;
 }
 
+ConsoleDevice::RawSpace MemoryScreen::rawSpace() {
+  if (!redirected_ || lent_.empty()) return {};
+  return {lent_.data(), &lentUsed_, lent_.size()};
+}
+
+void MemoryScreen::takeLent() {
+  raw_.append(lent_.data(), lentUsed_.load());
+  lentUsed_.store(0);
+}
+
+void MemoryScreen::flushOutput() {
+  ++calls_.flushOutput;
+  takeLent();
+}
+
 bool MemoryScreen::writeRaw(const char* bytes, size_t count, size_t* written) {
   ++calls_.writeRaw;
   *written = 0;
+  takeLent();  // what the writer copied in comes first
   if (raw_.size() >= rawLimit_) return false;
   const size_t n = std::min({count, rawChunk_, rawLimit_ - raw_.size()});
   raw_.append(bytes, n);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -53,8 +54,9 @@ class MemoryScreen : public ConsoleDevice {
   bool setCursorPosition(CellPosition position) override;
   bool setWindowInfo(CellRect window) override;
   void beep(int frequencyHz, int durationMs) override;
+  RawSpace rawSpace() override;
   void endOfWrite() override { ++calls_.endOfWrite; }
-  void flushOutput() override { ++calls_.flushOutput; }
+  void flushOutput() override;
 
   // Test controls.
   void setRedirected(bool redirected) { redirected_ = redirected; }
@@ -63,6 +65,9 @@ class MemoryScreen : public ConsoleDevice {
   void failRawAfter(size_t bytes) { rawLimit_ = bytes; }
   // Each raw write takes at most this many bytes (0: none, yet it reports success).
   void setRawChunk(size_t bytes) { rawChunk_ = bytes; }
+  // Redirected, lends the writer a raw buffer of this size, as a device that
+  // buffers its output does; it reaches rawOutput() when full or flushed.
+  void lendRawSpace(size_t capacity) { lent_.assign(capacity, '\0'); }
   // Cell writes after the first `calls` fail.
   void failCellWritesAfter(int calls) { cellWriteLimit_ = calls; }
   // The screen-buffer query fails while the other calls still work.
@@ -106,6 +111,9 @@ class MemoryScreen : public ConsoleDevice {
   size_t rawChunk_ = SIZE_MAX;
   int cellWriteLimit_ = -1;
   std::string raw_;
+  std::vector<char> lent_;
+  std::atomic<size_t> lentUsed_{0};
+  void takeLent();
   std::vector<Beep> beeps_;
   Calls calls_;
 };

@@ -54,6 +54,39 @@ void TerminalDevice::startUp() {
 
 // --- Writing out --------------------------------------------------------
 
+namespace {
+
+int64_t coarseClockMs() {
+  // The coarse clock reads in about 4 ns against 30 for the exact one, and
+  // its few milliseconds of resolution are plenty for the send interval.
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Holds the given signals for its lifetime (when asked to).
+class HeldSignals {
+ public:
+  HeldSignals(bool hold, const sigset_t& signals) : hold_(hold) {
+    if (hold_) sigprocmask(SIG_BLOCK, &signals, &previous_);
+  }
+  ~HeldSignals() {
+    if (hold_) sigprocmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  HeldSignals(const HeldSignals&) = delete;
+  HeldSignals& operator=(const HeldSignals&) = delete;
+
+ private:
+  bool hold_;
+  sigset_t previous_;
+};
+
+}  // namespace
+
+int64_t TerminalDevice::sendClockMs() const {
+  return options_.clockMs != nullptr ? options_.clockMs() : coarseClockMs();
+}
+
 bool TerminalDevice::writeAll(const char* bytes, size_t count) {
   while (count > 0 && !failed_) {
     const ssize_t n = write(outFd_, bytes, count);
@@ -72,25 +105,68 @@ bool TerminalDevice::writeAll(const char* bytes, size_t count) {
 }
 
 bool TerminalDevice::flushBuffer() {
-  const size_t count = used_;
-  used_ = 0;
+  const size_t count = used_.load(std::memory_order_relaxed);
   if (count == 0) return !failed_;
-  return writeAll(buffer_.get(), count);
+  {
+    // A fatal signal arriving now waits until the buffer is out and empty:
+    // its handler could not tell how much of a write got through.
+    HeldSignals held(holdSignals_, held_);
+    writeAll(buffer_.get(), count);
+    used_.store(0, std::memory_order_relaxed);
+    whole_.store(0, std::memory_order_relaxed);
+  }
+  lastSendMs_ = sendClockMs();
+  return !failed_;
+}
+
+void TerminalDevice::send() {
+  // The terminal's cursor goes where the console's is, as a write leaves it.
+  if (cursorKnown_) moveTo(cursor_.x, cursor_.y);
+  // Default colours between sends, so that nothing else written to the
+  // terminal meanwhile (the user's typing, the shell after a kill) takes ours.
+  resetAttribute();
+  markWhole();
+  flushBuffer();
 }
 
 bool TerminalDevice::append(const char* bytes, size_t count) {
   if (failed_) return false;
-  if (count > kBufferSize - used_) {
+  const size_t used = used_.load(std::memory_order_relaxed);
+  if (count > kBufferSize - used) {
     if (!flushBuffer()) return false;
-    if (count >= kBufferSize) return writeAll(bytes, count);
+    if (count >= kBufferSize) {
+      HeldSignals held(holdSignals_, held_);
+      return writeAll(bytes, count);
+    }
   }
-  std::memcpy(buffer_.get() + used_, bytes, count);
-  used_ += count;
+  const size_t at = used_.load(std::memory_order_relaxed);
+  std::memcpy(buffer_.get() + at, bytes, count);
+  // Grown only once the bytes are in place: a signal sends whole texts.
+  used_.store(at + count, std::memory_order_release);
   return true;
 }
 
+// Raw bytes onto a terminal: the line controls stay, every other control
+// byte would act on the terminal and becomes '?'.
+void TerminalDevice::appendDefused(const char* bytes, size_t count) {
+  while (count > 0 && !failed_) {
+    reserve(1);
+    const size_t at = used_.load(std::memory_order_relaxed);
+    const size_t chunk = count < kBufferSize - at ? count : kBufferSize - at;
+    char* out = buffer_.get() + at;
+    for (size_t i = 0; i < chunk; ++i) {
+      const auto u = static_cast<unsigned char>(bytes[i]);
+      const bool lineControl = u == '\r' || u == '\n' || u == '\t' || u == '\b' || u == '\a';
+      out[i] = (u < 0x20 && !lineControl) || u == 0x7F ? '?' : bytes[i];
+    }
+    used_.store(at + chunk, std::memory_order_release);
+    bytes += chunk;
+    count -= chunk;
+  }
+}
+
 void TerminalDevice::reserve(size_t count) {
-  if (count > kBufferSize - used_) flushBuffer();
+  if (count > kBufferSize - used_.load(std::memory_order_relaxed)) flushBuffer();
 }
 
 void TerminalDevice::putNumber(int value) {
@@ -107,19 +183,13 @@ void TerminalDevice::putNumber(int value) {
 bool TerminalDevice::writeRaw(const char* bytes, size_t count, size_t* written) {
   if (written != nullptr) *written = 0;
   if (failed_) return false;
-  bool ok;
-  if (rawToTty_) {
-    // Raw bytes onto a terminal: keep the line controls, defuse the rest.
-    ok = true;
-    for (size_t i = 0; i < count && ok; ++i) {
-      char c = bytes[i];
-      const auto u = static_cast<unsigned char>(c);
-      if ((u < 0x20 && c != '\r' && c != '\n' && c != '\t' && c != '\b' && c != '\a') ||
-          u == 0x7F) {
-        c = '?';
-      }
-      ok = append(&c, 1);
-    }
+  bool ok = true;
+  if (rawToTty_ || cells_) {
+    // Onto a terminal, also when the console writes raw to a window of one
+    // row or column: the recipe's bytes must not drive the terminal.
+    appendDefused(bytes, count);
+    markWhole();
+    ok = !failed_;
   } else {
     ok = append(bytes, count);
   }
@@ -133,27 +203,69 @@ ConsoleDevice::RawSpace TerminalDevice::rawSpace() {
   return {buffer_.get(), &used_, kBufferSize};
 }
 
+bool TerminalDevice::somethingToSend() const {
+  return used_.load(std::memory_order_relaxed) != 0 ||
+         (cursorKnown_ && (!physicalKnown_ || physicalX_ != cursor_.x || physicalY_ != cursor_.y));
+}
+
 void TerminalDevice::flushOutput() {
-  if (cells_) {
-    endOfWrite();
-  } else {
+  if (!cells_) {
     flushBuffer();
+  } else if (somethingToSend()) {
+    send();
   }
 }
 
 void TerminalDevice::endOfWrite() {
-  // Raw output stays buffered until it is full, the key wait looks, or exit.
-  if (!cells_) return;
-  if (cursorKnown_ && (!physicalKnown_ || physicalX_ != cursor_.x || physicalY_ != cursor_.y)) {
-    moveTo(cursor_.x, cursor_.y);
+  if (cells_) {
+    markWhole();
+    if (somethingToSend() && sendClockMs() - lastSendMs_ >= options_.sendIntervalMs) send();
+  } else if (rawToTty_) {
+    // A terminal without cursor addressing still sees a long table go by.
+    if (used_.load(std::memory_order_relaxed) != 0 &&
+        sendClockMs() - lastSendMs_ >= options_.sendIntervalMs) {
+      flushBuffer();
+    }
   }
-  resetAttribute();
-  flushBuffer();
+  // Redirected output stays buffered until it is full, the key wait looks, or exit.
 }
 
 void TerminalDevice::finish() {
   flushOutput();
   if (options_.modes != nullptr) options_.modes->restore();
+}
+
+namespace {
+
+// Writes from a signal handler, where the signal itself is held: in pieces a
+// pipe takes whole once it is writable, and not for ever when it never is.
+void writeFromSignal(int fd, const char* bytes, size_t count) {
+  constexpr size_t kPiece = 4096;  // PIPE_BUF on Linux: a writable pipe takes it whole
+  constexpr int kPatienceMs = 1000;
+  while (count > 0) {
+    struct pollfd p = {fd, POLLOUT, 0};
+    const int ready = poll(&p, 1, kPatienceMs);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0 || (p.revents & (POLLERR | POLLNVAL)) != 0) return;
+    const ssize_t n = write(fd, bytes, count < kPiece ? count : kPiece);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    bytes += n;
+    count -= static_cast<size_t>(n);
+  }
+}
+
+}  // namespace
+
+void TerminalDevice::sendFromSignal() {
+  // Once: a second ending signal may be handled before the first one's
+  // default action ends the process.
+  if (failed_ || sentFromSignal_.exchange(true)) return;
+  // Raw texts count once copied whole; cells once their device call ended,
+  // so no escape sequence goes out cut short.
+  const size_t count =
+      cells_ ? whole_.load(std::memory_order_acquire) : used_.load(std::memory_order_acquire);
+  if (count != 0) writeFromSignal(outFd_, buffer_.get(), count);
 }
 
 void TerminalDevice::resetColoursFromSignal() {
@@ -174,17 +286,15 @@ void TerminalDevice::ensureReady() {
   }
 }
 
-// The answer to a cursor query is where the terminal has its cursor, which
-// is the writer's cursor only while the terminal's stands on it: in the
-// middle of a write (after a line end that did not scroll) it may not. So
-// the question waits until it does, as it always does between writes.
+// The answer to a cursor query is where the terminal has its cursor, so the
+// terminal's cursor is first put on the writer's, with everything gathered
+// before it sent. The writer asks only between its writes, where its cursor
+// is the one the last write left.
 void TerminalDevice::ensureCursor() {
   ensureReady();
   if (!cursorStale_) return;
-  if (cursorKnown_ && !(physicalKnown_ && physicalX_ == cursor_.x && physicalY_ == cursor_.y)) {
-    return;
-  }
   cursorStale_ = false;
+  if (cursorKnown_) send();
   queryCursor();
 }
 
@@ -312,13 +422,16 @@ void TerminalDevice::emitCells(const char* bytes, int count, char repeated, bool
   bool wide = false;
   for (int i = 0; i < count;) {
     reserve(1);
-    const size_t room = kBufferSize - used_;
+    const size_t at = used_.load(std::memory_order_relaxed);
+    const size_t room = kBufferSize - at;
     const int chunk = static_cast<int>(static_cast<size_t>(count - i) < room ? count - i : room);
+    char* out = buffer_.get() + at;
     for (int k = 0; k < chunk; ++k, ++i) {
       const auto byte = static_cast<unsigned char>(repeat ? repeated : bytes[i]);
       if (byte >= 0x80) wide = true;
-      put(shownByte(byte));
+      out[k] = shownByte(byte);
     }
+    used_.store(at + static_cast<size_t>(chunk), std::memory_order_relaxed);
   }
   physicalX_ += count;
   // At the last column the terminal holds a wrap pending; a UTF-8 terminal
@@ -357,6 +470,7 @@ bool TerminalDevice::writeCells(CellPosition at, const char* bytes, int count, u
   moveTo(at.x, at.y);
   useAttribute(attribute);
   emitCells(bytes, count, 0, false);
+  markWhole();
   return !failed_;
 }
 
@@ -376,6 +490,7 @@ bool TerminalDevice::fillCells(CellPosition at, int count, char ch, uint16_t att
     x = 0;
     ++y;
   }
+  markWhole();
   return !failed_;
 }
 
@@ -426,6 +541,7 @@ bool TerminalDevice::scrollRect(CellRect source, CellPosition destination, char 
       fillCells({0, static_cast<int16_t>(row)}, columns_, fillChar, fillAttribute);
     }
   }
+  markWhole();
   return !failed_;
 }
 
@@ -448,6 +564,7 @@ void TerminalDevice::beep(int, int) {
   if (!cells_) return;
   reserve(1);
   put('\a');
+  markWhole();
 }
 
 }  // namespace kp::posix

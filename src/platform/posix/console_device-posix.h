@@ -1,5 +1,7 @@
 #pragma once
 
+#include <signal.h>
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -24,6 +26,11 @@ struct TerminalDeviceOptions {
   // is known to answer at all.
   int cursorReplyTimeoutMs = 100;
   int answeringReplyTimeoutMs = 1000;
+  // Cells gathered on a terminal are sent when the buffer is full, when
+  // output is flushed, and at the end of a console write once this long has
+  // passed since the last send, so that a long table still scrolls visibly.
+  int sendIntervalMs = 25;
+  int64_t (*clockMs)() = nullptr;  // a monotonic clock in ms; null: the system's
 };
 
 // SGR parameters of a console attribute: foreground 7 and background 0 are
@@ -35,8 +42,14 @@ int backgroundSgr(int index);
 // The console device on a POSIX terminal. Standard output that is not a
 // terminal (or a terminal without a usable TERM) gets the raw path: bytes
 // buffered in user space and written in large blocks. A terminal gets cells
-// drawn with cursor addressing and colour sequences, gathered per console
-// write and sent at its end.
+// drawn with cursor addressing and colour sequences, kept in the same buffer
+// across console writes and sent when it is full, when output is flushed, or
+// at the end of a write some time after the last send.
+//
+// A fatal signal's handler may send the buffer (sendFromSignal): it sends
+// only bytes whose writing has finished (raw texts once copied whole, cells
+// once their device call has ended), and the signals it runs for are held
+// while the buffer itself is being sent, so that no byte goes out twice.
 class TerminalDevice : public ConsoleDevice {
  public:
   static constexpr size_t kBufferSize = 256 * 1024;
@@ -63,8 +76,16 @@ class TerminalDevice : public ConsoleDevice {
   void finish();
   static void finishAtExit(void* device) { static_cast<TerminalDevice*>(device)->finish(); }
 
-  // For fatal signals: default colours on the terminal. Async-signal-safe.
+  // For fatal signals: sends what is buffered and finished, as it stands.
+  // Async-signal-safe; gives up on output that takes no bytes for a while.
+  void sendFromSignal();
+  // For fatal signals and stops: default colours on the terminal. Async-signal-safe.
   void resetColoursFromSignal();
+  // The signals whose handlers call sendFromSignal: held while sending.
+  void holdWhileSending(const sigset_t& signals) {
+    held_ = signals;
+    holdSignals_ = true;
+  }
   // The terminal was resized (SIGWINCH), or the shell had it while we were
   // stopped: size and cursor are learnt again before the next write. Async-signal-safe.
   void markSizeStale() { sizeStale_.store(true, std::memory_order_relaxed); }
@@ -77,10 +98,23 @@ class TerminalDevice : public ConsoleDevice {
  private:
   bool writeAll(const char* bytes, size_t count);
   bool flushBuffer();
+  // Sends the buffer with the cursor placed and default colours (cells).
+  void send();
+  bool somethingToSend() const;
   bool append(const char* bytes, size_t count);
+  void appendDefused(const char* bytes, size_t count);
   void reserve(size_t count);
-  void put(char c) { buffer_[used_++] = c; }
+  void put(char c) {
+    const size_t at = used_.load(std::memory_order_relaxed);
+    buffer_[at] = c;
+    used_.store(at + 1, std::memory_order_relaxed);
+  }
   void putNumber(int value);
+  // The end of a device call that drew cells: what it put is whole.
+  void markWhole() {
+    whole_.store(used_.load(std::memory_order_relaxed), std::memory_order_release);
+  }
+  int64_t sendClockMs() const;
 
   void ensureReady();
   void ensureCursor();
@@ -102,7 +136,14 @@ class TerminalDevice : public ConsoleDevice {
   bool failed_ = false;  // a write failed: everything later is dropped
 
   std::unique_ptr<char[]> buffer_;
-  size_t used_ = 0;
+  // Bytes in the buffer. Raw texts are copied in before it grows past them,
+  // so a signal may send them all; cells are whole up to whole_.
+  std::atomic<size_t> used_{0};
+  std::atomic<size_t> whole_{0};
+  sigset_t held_{};
+  bool holdSignals_ = false;
+  std::atomic<bool> sentFromSignal_{false};
+  int64_t lastSendMs_ = INT64_MIN / 2;  // long ago: the first write is sent at once
   size_t writeCalls_ = 0;
   size_t bytesWritten_ = 0;
 

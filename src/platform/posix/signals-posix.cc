@@ -20,18 +20,35 @@ void dieOf(int signal) {
   std::raise(signal);
 }
 
-void handle(int signal, void (*handler)(int)) {
+void handle(int signal, void (*handler)(int), const sigset_t* alsoHeld = nullptr) {
   struct sigaction action {};
   action.sa_handler = handler;
-  sigemptyset(&action.sa_mask);
+  if (alsoHeld != nullptr) {
+    action.sa_mask = *alsoHeld;
+  } else {
+    sigemptyset(&action.sa_mask);
+  }
   action.sa_flags = SA_RESTART;
   sigaction(signal, &action, nullptr);
+}
+
+// The signals whose handlers write to the output: those that may end the
+// process and send the output buffer, and the stop, which resets the
+// colours. Held while the buffer is being sent, and while one of them is
+// being handled, so that the buffer goes out once and nothing cuts into it.
+sigset_t signalsThatWrite() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal : {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGTSTP}) sigaddset(&set, signal);
+  return set;
 }
 
 }  // namespace
 
 void SignalRouter::install() {
   activeRouter.store(this);
+  const sigset_t writing = signalsThatWrite();
+  if (device_ != nullptr) device_->holdWhileSending(writing);
   for (int i = 0; i < kCount; ++i) {
     const int signal = kSignals[i];
     sigaction(signal, nullptr, &previous_[i]);
@@ -39,7 +56,7 @@ void SignalRouter::install() {
     switch (signal) {
       case SIGHUP:
       case SIGTERM:
-        handle(signal, &SignalRouter::onControl);
+        handle(signal, &SignalRouter::onControl, &writing);
         break;
       case SIGTSTP:
         handle(signal, &SignalRouter::onStop);
@@ -54,7 +71,7 @@ void SignalRouter::install() {
         std::signal(SIGPIPE, SIG_IGN);
         break;
       default:
-        handle(signal, &SignalRouter::onFatal);
+        handle(signal, &SignalRouter::onFatal, &writing);
         break;
     }
   }
@@ -80,10 +97,16 @@ void SignalRouter::restoreTerminal(bool forStop) {
   if (device_ != nullptr) device_->resetColoursFromSignal();
 }
 
+void SignalRouter::endFromSignal() {
+  // What was printed goes out first, in the colours it was printed in.
+  if (device_ != nullptr) device_->sendFromSignal();
+  restoreTerminal(false);
+}
+
 void SignalRouter::onFatal(int signal) {
   const int saved = errno;
   SignalRouter* router = activeRouter.load();
-  if (router != nullptr) router->restoreTerminal(false);
+  if (router != nullptr) router->endFromSignal();
   dieOf(signal);
   errno = saved;
 }
@@ -94,7 +117,7 @@ void SignalRouter::onControl(int signal) {
   if (router != nullptr && router->routed_.load()) {
     (signal == SIGHUP ? router->hangup_ : router->terminate_).store(true);
   } else {
-    if (router != nullptr) router->restoreTerminal(false);
+    if (router != nullptr) router->endFromSignal();
     dieOf(signal);
   }
   errno = saved;

@@ -10,7 +10,8 @@ class TerminalDevice;
 
 // The process's signal handling around the terminal:
 // - SIGINT, SIGQUIT, and SIGHUP/SIGTERM while no control handler is routed:
-//   put back the keyboard modes and colours, then die of the signal as usual;
+//   send what the console device buffered, put back the keyboard modes and
+//   colours, then die of the signal as usual;
 // - SIGHUP/SIGTERM while routed: only noted, as close and shutdown events
 //   for the key source to hand to the control handler on the main thread;
 // - SIGTSTP: put the terminal back, stop; SIGCONT: take it again;
@@ -40,6 +41,7 @@ class SignalRouter {
   static void onContinue(int signal);
   static void onResize(int signal);
   void restoreTerminal(bool forStop);
+  void endFromSignal();
 
   static constexpr int kSignals[] = {SIGINT,  SIGQUIT, SIGHUP,   SIGTERM,
                                      SIGTSTP, SIGCONT, SIGWINCH, SIGPIPE};

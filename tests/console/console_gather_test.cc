@@ -1,0 +1,167 @@
+// Cells gathered into runs, and redirected pieces copied into a lent buffer,
+// must print exactly what the same pieces print one at a time.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <string_view>
+
+#include "console/console.h"
+#include "support/memory_screen.h"
+
+namespace kp {
+namespace {
+
+using test::MemoryScreen;
+
+struct Rig {
+  Rig(int width, int height, int windowRows) : screen(width, height, windowRows) {}
+  void print(std::string_view text, int endFlags = EndNothing) {
+    console.printText(0, text.data(), text.size(), endFlags);
+  }
+  int32_t column() { return files.slotForNumber(0)->column; }
+
+  FileTable files;
+  MemoryScreen screen;
+  Console console{files, screen};
+};
+
+void expectSameScreen(const MemoryScreen& a, const MemoryScreen& b) {
+  for (int row = 0; row < a.height(); ++row) {
+    ASSERT_EQ(a.rowText(row), b.rowText(row)) << "row " << row;
+    for (int x = 0; x < a.width(); ++x) {
+      ASSERT_EQ(a.attributeAt(x, row), b.attributeAt(x, row)) << x << "," << row;
+    }
+  }
+  EXPECT_EQ(a.cursor().x, b.cursor().x);
+  EXPECT_EQ(a.cursor().y, b.cursor().y);
+  EXPECT_EQ(a.window().top, b.window().top);
+  EXPECT_EQ(a.currentAttribute(), b.currentAttribute());
+  EXPECT_EQ(a.beeps().size(), b.beeps().size());
+}
+
+// A table-like piece now and then, else short texts, rarely with a control byte.
+std::string randomPiece(std::mt19937& random, int width) {
+  std::uniform_int_distribution<int> kind(0, 19);
+  const int k = kind(random);
+  size_t length = k < 12 ? random() % 5 : k < 18 ? random() % 30 : random() % (2 * width + 2);
+  std::string text;
+  for (size_t i = 0; i < length; ++i) text += static_cast<char>('a' + random() % 26);
+  if (k == 19 && !text.empty()) {
+    static const char kControls[] = {'\a', '\b', '\t', '\n', '\r', '\v', '\0'};
+    text[random() % text.size()] = kControls[random() % sizeof kControls];
+  }
+  return text;
+}
+
+// One step of a random print sequence, the same on both rigs.
+void randomStep(std::mt19937& random, int width, Rig& a, Rig& b) {
+  switch (random() % 10) {
+    case 0: {
+      const int colour = random() % 2 == 0 ? kLightGrey : kLightRed;
+      a.console.setColour(colour, 0, kBackgroundOmitted);
+      b.console.setColour(colour, 0, kBackgroundOmitted);
+      break;
+    }
+    case 1: {
+      const int flags = random() % 3 == 0 ? EndZone : EndLine;
+      a.console.printLineEnd(0, flags);
+      b.console.printLineEnd(0, flags);
+      break;
+    }
+    default: {
+      const std::string piece = randomPiece(random, width);
+      a.print(piece);
+      b.print(piece);
+      break;
+    }
+  }
+}
+
+TEST(ConsoleGather, RunsPrintWhatPiecesPrintOneAtATime) {
+  std::mt19937 random(20240611);
+  int fewerWrites = 0;
+  for (int round = 0; round < 300; ++round) {
+    const int width = 8 + static_cast<int>(random() % 60);
+    const int height = 2 + static_cast<int>(random() % 12);
+    const int windowRows = static_cast<int>(random() % (height + 1));
+    Rig gathered(width, height, windowRows);
+    Rig placed(width, height, windowRows);
+    const int startColumn = static_cast<int>(random() % width);
+    for (Rig* rig : {&gathered, &placed}) {
+      rig->screen.placeCursor(startColumn, 0);
+      rig->screen.setCurrentAttribute(0x1F);
+    }
+    const int steps = 1 + static_cast<int>(random() % 120);
+    for (int step = 0; step < steps; ++step) {
+      randomStep(random, width, gathered, placed);
+      placed.console.flush();
+      ASSERT_EQ(gathered.column(), placed.column()) << "round " << round << " step " << step;
+    }
+    gathered.console.flush();
+    SCOPED_TRACE("round " + std::to_string(round));
+    expectSameScreen(gathered.screen, placed.screen);
+    if (gathered.screen.calls().writeCells < placed.screen.calls().writeCells) ++fewerWrites;
+  }
+  EXPECT_GT(fewerWrites, 100);  // the runs did gather
+}
+
+TEST(ConsoleGather, RedirectedPiecesInTheLentBufferAreThePiecesWritten) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 100; ++round) {
+    Rig lane(80, 25, 0);
+    Rig plain(80, 25, 0);
+    lane.screen.setRedirected(true);
+    plain.screen.setRedirected(true);
+    lane.screen.lendRawSpace(1 + random() % 200);  // small, so that it fills often
+    const int steps = 1 + static_cast<int>(random() % 200);
+    for (int step = 0; step < steps; ++step) {
+      randomStep(random, 80, lane, plain);
+      ASSERT_EQ(lane.column(), plain.column()) << "round " << round << " step " << step;
+      ASSERT_EQ(lane.files.lastError(), Ok);
+    }
+    lane.console.flush();
+    ASSERT_EQ(lane.screen.rawOutput(), plain.screen.rawOutput()) << "round " << round;
+  }
+}
+
+// A row in the shape of the table: fields in two colours, then a line end.
+TEST(ConsoleGather, OneCellWritePerColourOfARow) {
+  Rig rig(80, 25, 0);
+  rig.console.setColour(kLightGrey, 0, kBackgroundOmitted);
+  rig.print("", EndLine);  // the first write tells where the cursor is
+  const int before = rig.screen.calls().writeCells;
+  rig.print("   1");
+  rig.print("    250 ");
+  rig.print("g ");
+  rig.console.setColour(kLightGrey, 0, kBackgroundOmitted);  // no change: the run goes on
+  rig.print("Mehl");
+  rig.console.setColour(kLightRed, 0, kBackgroundOmitted);
+  rig.print("kg ");
+  EXPECT_EQ(rig.screen.calls().writeCells, before + 1);  // the grey run, placed at the change
+  rig.console.printLineEnd(0, EndLine);
+  EXPECT_EQ(rig.screen.calls().writeCells, before + 2);  // the red run, placed before the line end
+  EXPECT_EQ(rig.screen.trimmedRow(1), "   1    250 g Mehlkg");
+  EXPECT_EQ(rig.screen.attributeAt(17, 1), kLightGrey);
+  EXPECT_EQ(rig.screen.attributeAt(18, 1), kLightRed);
+  EXPECT_EQ(rig.screen.cursor().y, 2);
+}
+
+TEST(ConsoleGather, ARunEndsBeforeTheRowDoesAndZonesReadEachPiece) {
+  Rig rig(40, 5, 0);
+  rig.print("", EndLine);
+  rig.print("0123456789");
+  rig.print("abcdefghijklmnopqrstuvwxyz");
+  EXPECT_EQ(rig.column(), 36);
+  EXPECT_EQ(rig.screen.trimmedRow(1), "");  // still gathered
+  rig.print("XYZWV");  // would cross the row's end: the run before it is placed
+  EXPECT_EQ(rig.screen.rowText(1), "0123456789abcdefghijklmnopqrstuvwxyzXYZW");
+  EXPECT_EQ(rig.column(), 1);
+  rig.console.printLineEnd(0, EndZone);  // pads from the column of the last piece
+  rig.print("!");
+  rig.console.flush();
+  EXPECT_EQ(rig.screen.trimmedRow(2), "V             !");
+}
+
+}  // namespace
+}  // namespace kp
