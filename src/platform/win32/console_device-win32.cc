@@ -4,22 +4,16 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-#include <atomic>
 #include <chrono>
 
 #include "console/console_device.h"
 #include "platform/gathered_output.h"
 #include "platform/platform.h"
+#include "platform/win32/signals-win32.h"
 
 namespace kp::platform {
 
 namespace {
-
-class Win32ConsoleDevice;
-
-// The system calls a control handler without a context: the device whose
-// gathered output the handler sends.
-std::atomic<Win32ConsoleDevice*> sendTarget{nullptr};
 
 // How long the control handler waits for a write of the main thread to end
 // before it lets the process go without sending. The system waits 5 s for
@@ -145,22 +139,13 @@ class Win32ConsoleDevice final : public ConsoleDevice {
 
   // Ctrl+C, Ctrl+Break, closing the console, logoff and shutdown end the
   // process by default, on a thread of the system's while the main thread
-  // may be printing. The gathered tail must reach the file or pipe first, so
-  // before the first byte is gathered a handler is put in that sends it and
-  // then passes the event on, unchanged, to the handlers installed before it
-  // and in the end to the system's default. Handlers installed later (the
-  // key wait's) are asked first.
+  // may be printing: the gathered tail must reach the file or pipe first.
   void installSendBeforeEnd() {
     sendBeforeEndInstalled_ = true;
     takeHandles();  // the handler's thread uses the output handle as it is now
-    sendTarget.store(this);
-    SetConsoleCtrlHandler(&Win32ConsoleDevice::sendBeforeEnd, TRUE);
-  }
-
-  static BOOL WINAPI sendBeforeEnd(DWORD) {
-    Win32ConsoleDevice* device = sendTarget.load();
-    if (device != nullptr) device->sendGatheredFromElsewhere();
-    return FALSE;
+    ControlEvents::sendBeforeEnd(
+        [](void* self) { static_cast<Win32ConsoleDevice*>(self)->sendGatheredFromElsewhere(); },
+        this);
   }
 
   // The sink of the gathered output: one WriteFile to standard output.

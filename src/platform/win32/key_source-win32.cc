@@ -4,20 +4,13 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-#include <atomic>
-
 #include "console/key_event_source.h"
 #include "platform/platform.h"
+#include "platform/win32/signals-win32.h"
 
 namespace kp::platform {
 
 namespace {
-
-class Win32KeyEventSource;
-
-// The system calls a control handler without a context; this is the one
-// source whose (handler, context) pair the trampoline forwards to.
-std::atomic<Win32KeyEventSource*> controlTarget{nullptr};
 
 class Win32KeyEventSource final : public KeyEventSource {
  public:
@@ -55,16 +48,8 @@ class Win32KeyEventSource final : public KeyEventSource {
   void sleep(int milliseconds) override { Sleep(milliseconds < 0 ? 0 : milliseconds); }
 
   void setControlHandler(ControlHandler handler, void* context, bool install) override {
-    if (install) {
-      handler_.store(handler);
-      context_.store(context);
-      controlTarget.store(this);
-      SetConsoleCtrlHandler(&Win32KeyEventSource::trampoline, TRUE);
-      if (inputEnded_) reportEnd();  // the end came before the handler
-    } else {
-      SetConsoleCtrlHandler(&Win32KeyEventSource::trampoline, FALSE);
-      handler_.store(nullptr);
-    }
+    ControlEvents::route(handler, context, install);
+    if (install && inputEnded_) reportEnd();  // the end came before the handler
   }
 
   uint32_t mapVirtualKey(uint32_t code, uint32_t mapType) override {
@@ -80,32 +65,10 @@ class Win32KeyEventSource final : public KeyEventSource {
  private:
   enum class InputKind { Unknown, Console, Pipe, Stream };
 
-  static BOOL WINAPI trampoline(DWORD controlType) {
-    Win32KeyEventSource* source = controlTarget.load();
-    if (source == nullptr) return FALSE;
-    ControlHandler handler = source->handler_.load();
-    if (handler == nullptr) return FALSE;
-    return handler(source->context_.load(), controlType) ? TRUE : FALSE;
-  }
-
   // The end of a file or pipe plays the part of closing the console window.
-  // Like the system's own control events it arrives on a thread of its own,
-  // so the handler never runs inside the key wait's look.
-  static DWORD WINAPI closeThread(LPVOID) {
-    trampoline(CTRL_CLOSE_EVENT);
-    return 0;
-  }
-
   void reportEnd() {
-    if (endReported_ || handler_.load() == nullptr) return;
-    endReported_ = true;
-    HANDLE thread =
-        CreateThread(nullptr, 0, &Win32KeyEventSource::closeThread, nullptr, 0, nullptr);
-    if (thread != nullptr) {
-      CloseHandle(thread);
-    } else {
-      trampoline(CTRL_CLOSE_EVENT);
-    }
+    if (endReported_) return;
+    endReported_ = ControlEvents::raise(CTRL_CLOSE_EVENT);
   }
 
   void takeInput() {
@@ -186,8 +149,6 @@ class Win32KeyEventSource final : public KeyEventSource {
   InputEvent pending_;
   bool inputEnded_ = false;
   bool endReported_ = false;
-  std::atomic<ControlHandler> handler_{nullptr};
-  std::atomic<void*> context_{nullptr};
 };
 
 }  // namespace
