@@ -182,27 +182,9 @@ TEST(HostileOutput, ReaderThatHangsUpAfterHundredBytes) {
 class TerminalRun {
  public:
   TerminalRun(const ProgramDir& dir) {
-    struct winsize size {};
-    size.ws_row = 25;
-    size.ws_col = 80;
     int slave = -1;
-    if (openpty(&master_, &slave, nullptr, nullptr, &size) != 0) std::abort();
+    pid_ = startOnTerminal(dir.program().string(), &master_, &slave);
     tcgetattr(master_, &before_);
-    pid_ = fork();
-    if (pid_ == 0) {
-      setsid();
-      ioctl(slave, TIOCSCTTY, 0);
-      dup2(slave, 0);
-      dup2(slave, 1);
-      dup2(open("/dev/null", O_WRONLY), 2);
-      close(master_);
-      close(slave);
-      signal(SIGPIPE, SIG_DFL);
-      signal(SIGINT, SIG_DFL);
-      setenv("TERM", "xterm", 1);
-      execl(dir.program().c_str(), dir.program().c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
     close(slave);
   }
   ~TerminalRun() {

@@ -1,7 +1,9 @@
 #include "e2e/run_program.h"
 
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -114,6 +116,30 @@ RunResult runProgram(const RecipeFile& recipe1, const RecipeFile& recipe2, Outpu
   std::error_code ignored;
   fs::remove_all(dir, ignored);
   return result;
+}
+
+pid_t startOnTerminal(const std::string& path, int* master, int* slave) {
+  struct winsize size {};
+  size.ws_row = 25;
+  size.ws_col = 80;
+  if (openpty(master, slave, nullptr, nullptr, &size) != 0) std::abort();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setsid();
+    ioctl(*slave, TIOCSCTTY, 0);
+    dup2(*slave, 0);
+    dup2(*slave, 1);
+    dup2(open("/dev/null", O_WRONLY), 2);
+    close(*master);
+    close(*slave);
+    // As a shell would start it, whatever the test runner does with these.
+    signal(SIGPIPE, SIG_DFL);
+    signal(SIGINT, SIG_DFL);
+    setenv("TERM", "xterm", 1);
+    execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  return pid;
 }
 
 }  // namespace kp::test

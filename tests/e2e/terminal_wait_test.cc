@@ -20,6 +20,8 @@
 #include <ostream>
 #include <string>
 
+#include "e2e/run_program.h"
+
 namespace kp::test {
 namespace {
 
@@ -40,26 +42,8 @@ class TerminalPlay {
     std::ofstream(dir_ / "Rezept1.txt") << "250,g,Mehl\r\n3,EL,Zucker\r\n";
     std::ofstream(dir_ / "Rezept2.txt") << "250,kg,Mehl\r\n3,EL,Zucker\r\n";
 
-    struct winsize size {};
-    size.ws_row = 25;
-    size.ws_col = 80;
-    if (openpty(&master_, &slave_, nullptr, nullptr, &size) != 0) std::abort();
+    pid_ = startOnTerminal((dir_ / "kochbuchpruefer").string(), &master_, &slave_);
     tcgetattr(slave_, &before_);
-    const std::string program = (dir_ / "kochbuchpruefer").string();
-    pid_ = fork();
-    if (pid_ == 0) {
-      setsid();
-      ioctl(slave_, TIOCSCTTY, 0);
-      dup2(slave_, 0);
-      dup2(slave_, 1);
-      dup2(open("/dev/null", O_WRONLY), 2);
-      close(master_);
-      close(slave_);
-      signal(SIGPIPE, SIG_DFL);
-      setenv("TERM", "xterm", 1);
-      execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
   }
   ~TerminalPlay() {
     if (!ended_) {
