@@ -23,12 +23,18 @@ size_t walkLiteral(const char* bytes, size_t length, Take take) {
   return i;
 }
 
-// Shows each NUL byte as a space, so that a text field keeps its width.
-void blankNulBytes(char* bytes, size_t count) {
-  char* const end = bytes + count;
-  for (char* nul = bytes; (nul = static_cast<char*>(std::memchr(nul, 0, end - nul))) != nullptr;) {
-    *nul = ' ';
-  }
+// One piece of a text field at `at`: `shown` characters of the text from
+// `from`, then spaces up to `piece` columns.
+void placeColumns(char* at, const char* from, size_t shown, size_t piece) {
+  for (size_t i = 0; i < shown; ++i) at[i] = from[i] != 0 ? from[i] : ' ';
+  std::memset(at + shown, ' ', piece - shown);
+}
+
+// One byte a character: the console's 8-bit code page holds the first 256
+// characters; anything beyond shows as '?'.
+void placeColumns(char* at, const char16_t* from, size_t shown, size_t piece) {
+  for (size_t i = 0; i < shown; ++i) at[i] = from[i] < 256 ? static_cast<char>(from[i]) : '?';
+  std::memset(at + shown, ' ', piece - shown);
 }
 
 }  // namespace
@@ -67,7 +73,6 @@ TemplatePrinter::TemplatePrinter(TextPrinter& out, FileTable* errorCell, FieldLo
     : out_(out), errorCell_(errorCell), lookup_(lookup) {
   for (size_t i = 0; i < kKeptTemplates; ++i) kept_[i].following = &kept_[(i + 1) % kKeptTemplates];
   nextKept_ = &kept_[0];
-  std::memset(columns_ + kFieldBufferSize, ' ', kFieldBufferSize);
 }
 
 TemplateState TemplatePrinter::state() const {
@@ -209,7 +214,10 @@ ErrorCode TemplatePrinter::beginTemplate(const char* text, size_t length) {
 ErrorCode TemplatePrinter::endTemplate(FileNumber number) {
   // Every item ends on a field start or at the end, so only a template no
   // item has touched has literal text left to print before its first field.
-  if (at_->otherwise == Place::Fresh) follow(number, held_->leading);
+  if (at_->otherwise == Place::Fresh) {
+    lane_ = out_.lentSpace(number);
+    follow(number, held_->leading);
+  }
   if (held_ != nullptr) release();
   return done();
 }
@@ -219,6 +227,7 @@ inline const TemplatePrinter::Stop* TemplatePrinter::arrive(FileNumber number) {
 }
 
 const TemplatePrinter::Stop* TemplatePrinter::arriveOffPlan(FileNumber number) {
+  lane_ = out_.lentSpace(number);
   // A used-up template starts over, its leading literal text included.
   if (at_->otherwise == Place::UsedUp) at_ = &held_->start;
   if (at_->otherwise == Place::Fresh) follow(number, held_->leading);
@@ -231,10 +240,15 @@ inline void TemplatePrinter::follow(FileNumber number, const Outcome& outcome) {
     return;
   }
   if (outcome.end != outcome.fieldEnd) {
-    out_.printText(number, copy_.data() + outcome.fieldEnd, outcome.end - outcome.fieldEnd,
-                   EndNothing);
+    put(number, copy_.data() + outcome.fieldEnd, outcome.end - outcome.fieldEnd);
   }
   at_ = &outcome;
+}
+
+inline void TemplatePrinter::put(FileNumber number, const char* bytes, size_t length) {
+  if (lane_ != nullptr && lane_->place(bytes, length)) return;
+  out_.printText(number, bytes, length, EndNothing);
+  lane_ = out_.lentSpace(number);
 }
 
 // Literal text with '_' in it, or longer than one piece, is gathered the way
@@ -273,16 +287,36 @@ void TemplatePrinter::emitLiteral(FileNumber number, size_t from, const Outcome&
   const size_t walked = walkLiteral(copy_.data() + from, length - from, [&](char c) {
     work_[gathered++] = c;
     if (gathered == sizeof work_) {
-      out_.printText(number, work_, gathered, EndNothing);
+      put(number, work_, gathered);
       gathered = 0;
     }
   });
-  if (gathered != 0) out_.printText(number, work_, gathered, EndNothing);
+  if (gathered != 0) put(number, work_, gathered);
   offPlan_ = planned;
   offPlan_.end = static_cast<uint32_t>(from + walked);
   offPlan_.remaining = static_cast<int32_t>(length - offPlan_.end);
   if (offPlan_.remaining == 0) offPlan_.otherwise = Place::UsedUp;
   at_ = &offPlan_;
+}
+
+// The item's piece, `length` bytes that write(at) builds at `at`, and the
+// planned literal text after its field, both straight into the space the
+// printer lent, with one look at its room. False, with nothing written,
+// when there is no such space or they do not fit it: the item then prints
+// its piece and the literal text the general way.
+template <typename Write>
+inline bool TemplatePrinter::placeInLane(FileNumber number, size_t length, const Outcome& next,
+                                         Write write) {
+  const PieceSpace* const lane = out_.lentSpace(number);
+  if (lane == nullptr || !next.onePiece) return false;
+  const size_t literal = next.end - next.fieldEnd;
+  char* const at = lane->room(length + literal);
+  if (at == nullptr) return false;
+  write(at);
+  std::memcpy(at + length, copy_.data() + next.fieldEnd, literal);
+  lane->commit(length + literal);
+  at_ = &next;
+  return true;
 }
 
 // A numeric item: the field it meets, planned or read now, and the piece
@@ -293,12 +327,17 @@ void TemplatePrinter::printNumeric(FileNumber number, uint32_t flags, Format for
   size_t length = 0;
   if (stop != nullptr) {
     const char* const piece = format(stop->numeric, &length);
-    out_.printText(number, piece, length, EndNothing);
-    follow(number, stop->afterNumber);
+    if (!placeInLane(number, length, stop->afterNumber,
+                     [&](char* at) { std::memcpy(at, piece, length); })) {
+      lane_ = out_.lentSpace(number);
+      put(number, piece, length);
+      follow(number, stop->afterNumber);
+    }
   } else {
     size_t taken = 0;
     const char* const piece = format(takeNumericField(&taken), &length);
-    out_.printText(number, piece, length, EndNothing);
+    lane_ = out_.lentSpace(number);
+    put(number, piece, length);
     finishOffPlan(number, taken);
   }
   if ((flags & 3u) != 0) out_.printLineEnd(number, static_cast<int>(flags & 3u));
@@ -338,45 +377,24 @@ ErrorCode TemplatePrinter::printTemplateSingle(FileNumber number, float value, u
   return done();
 }
 
-// One piece of a text field: `shown` characters of the text from `from`,
-// then spaces up to `piece` columns. Returns where the piece starts.
-template <typename Char>
-inline const char* TemplatePrinter::placeColumns(const Char* from, size_t shown, size_t piece) {
-  char* const at = columns_ + kFieldBufferSize - shown;  // the rest of the piece is spaces
-  if constexpr (sizeof(Char) == 1) {
-    // A NUL byte shows as a space, so that the field keeps its width; a text
-    // without one that covers the piece is its own piece.
-    if (shown != 0 && std::memchr(from, 0, shown) != nullptr) {
-      std::memcpy(at, from, shown);
-      blankNulBytes(at, shown);
-    } else if (shown == piece) {
-      return from;
-    } else if (shown != 0) {
-      std::memcpy(at, from, shown);
-    }
-  } else {
-    // One byte a character: the console's 8-bit code page holds the first
-    // 256 characters; anything beyond shows as '?'.
-    for (size_t i = 0; i < shown; ++i) at[i] = from[i] < 256 ? static_cast<char>(from[i]) : '?';
-  }
-  return at;
-}
-
+// The text's columns in pieces of at most the working buffer's size, each
+// built where it goes: in the lent space when it fits there, else in the
+// buffer handed to printText.
 template <typename Char>
 void TemplatePrinter::printColumns(FileNumber number, const Char* text, size_t length,
                                    size_t width) {
-  // Fields of one piece are the rule; the loop below does the same piece by
-  // piece, and costs about 75 instructions a table row more.
-  if (width <= kFieldBufferSize) {
-    if (width != 0) {
-      out_.printText(number, placeColumns(text, std::min(length, width), width), width, EndNothing);
-    }
-    return;
-  }
   for (size_t column = 0; column < width;) {
     const size_t piece = std::min(width - column, kFieldBufferSize);
     const size_t shown = column < length ? std::min(length - column, piece) : 0;
-    out_.printText(number, placeColumns(text + column, shown, piece), piece, EndNothing);
+    char* const at = lane_ != nullptr ? lane_->room(piece) : nullptr;
+    if (at != nullptr) {
+      placeColumns(at, text + column, shown, piece);
+      lane_->commit(piece);
+    } else {
+      placeColumns(columns_, text + column, shown, piece);
+      out_.printText(number, columns_, piece, EndNothing);
+      lane_ = out_.lentSpace(number);
+    }
     column += piece;
   }
 }
@@ -388,13 +406,19 @@ void TemplatePrinter::printText(FileNumber number, const Char* text, size_t leng
                                 uint32_t flags) {
   const Stop* const stop = arrive(number);
   const TextField field = stop != nullptr ? stop->text : takeTextField();
-  if (field.kind != TextField::Kind::None) {
-    printColumns(number, text, length, field.kind == TextField::Kind::Whole ? length : field.width);
-  }
-  if (stop != nullptr) {
-    follow(number, stop->afterText);
-  } else {
-    finishOffPlan(number, field.taken);
+  const size_t width = field.kind == TextField::Kind::Whole ? length : field.width;
+  const bool placed =
+      stop != nullptr && field.kind != TextField::Kind::None && width <= kFieldBufferSize &&
+      placeInLane(number, width, stop->afterText,
+                  [&](char* at) { placeColumns(at, text, std::min(length, width), width); });
+  if (!placed) {
+    lane_ = out_.lentSpace(number);
+    if (field.kind != TextField::Kind::None) printColumns(number, text, length, width);
+    if (stop != nullptr) {
+      follow(number, stop->afterText);
+    } else {
+      finishOffPlan(number, field.taken);
+    }
   }
   if ((flags & LastItem) != 0) {
     if ((flags & ItemLineEnd) != 0) out_.printLineEnd(number, EndLine);

@@ -169,6 +169,8 @@ class TemplatePrinter {
   void finishOffPlan(FileNumber number, size_t taken);
   void emitLiteral(FileNumber number, size_t from, const Outcome& planned);
 
+  template <typename Write>
+  bool placeInLane(FileNumber number, size_t length, const Outcome& next, Write write);
   template <typename Format>
   void printNumeric(FileNumber number, uint32_t flags, Format format);
   template <typename Char>
@@ -177,8 +179,9 @@ class TemplatePrinter {
   // then spaces.
   template <typename Char>
   void printColumns(FileNumber number, const Char* text, size_t length, size_t width);
-  template <typename Char>
-  const char* placeColumns(const Char* from, size_t shown, size_t piece);
+  // A piece of the statement: into the space the printer lent, when it fits
+  // there, else through printText.
+  void put(FileNumber number, const char* bytes, size_t length);
 
   static const Outcome kNoStatement;
 
@@ -191,10 +194,9 @@ class TemplatePrinter {
   Outcome offPlan_;                    // where an item off the plan left it
   KeptTemplate kept_[kKeptTemplates];
   KeptTemplate* nextKept_ = nullptr;  // the one tried first; also the next to be replaced
+  const PieceSpace* lane_ = nullptr;  // lent for the number, asked before the general way
   char work_[kFieldBufferSize];       // numeric fields and gathered literal text
-  // Text fields: the text's part goes just before the second half, which
-  // holds spaces for good, so a short text needs no fill of its own.
-  char columns_[2 * kFieldBufferSize];
+  char columns_[kFieldBufferSize];    // text fields not built in the lent space
 };
 
 }  // namespace kp

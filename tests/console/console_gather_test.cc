@@ -19,7 +19,7 @@ struct Rig {
   void print(std::string_view text, int endFlags = EndNothing) {
     console.printText(0, text.data(), text.size(), endFlags);
   }
-  int32_t column() { return files.slotForNumber(0)->column; }
+  int32_t column() { return console.column(); }
 
   FileTable files;
   MemoryScreen screen;
