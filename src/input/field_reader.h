@@ -2,7 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <string_view>
 
 #include "input/file_table.h"
 
@@ -17,6 +19,28 @@ struct InputCursor {
 };
 
 enum class FieldKind { Integer, Text };
+
+// A text field held in place, as long as the longest a field can be: a
+// record's texts are assigned once a record, with no allocation and no
+// bookkeeping of a growing string.
+class FieldText {
+ public:
+  static constexpr size_t kCapacity = 4096;
+
+  const char* data() const { return bytes_; }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  std::string_view view() const { return {bytes_, size_}; }
+  // Bytes beyond the capacity are left out; a field never has them.
+  void assign(const char* bytes, size_t length) {
+    size_ = length < kCapacity ? length : kCapacity;
+    std::memcpy(bytes_, bytes, size_);
+  }
+
+ private:
+  size_t size_ = 0;
+  char bytes_[kCapacity];
+};
 
 // Splits the bytes of an open input file into comma- and line-separated
 // fields and converts them. One instance serves the program; tests create
@@ -33,6 +57,7 @@ class FieldReader {
  public:
   static constexpr size_t kIntegerFieldLimit = 67;
   static constexpr size_t kTextFieldLimit = 4096;
+  static_assert(FieldText::kCapacity == kTextFieldLimit);
 
   explicit FieldReader(FileTable& files) : files_(files) {}
 
@@ -46,10 +71,12 @@ class FieldReader {
   // storage is reused, so a caller that keeps its strings allocates nothing
   // per record once they have grown.
   ErrorCode readTextField(std::string& text);
+  ErrorCode readTextField(FieldText& text);
 
   // Reads a record's three fields, as readIntegerField followed by
   // readTextField twice would, taking the stream buffer once for all three.
   ErrorCode readRecord(int32_t& number, std::string& shortText, std::string& longText);
+  ErrorCode readRecord(int32_t& number, FieldText& shortText, FieldText& longText);
 
   // Splits off the next field byte by byte into buffer (capacity
   // maxLength + 1, ends with a zero byte); returns its length and whether it
@@ -66,6 +93,11 @@ class FieldReader {
   InputCursor& cursor() { return cursor_; }
 
  private:
+  template <typename Text>
+  ErrorCode readText(Text& text);
+  template <typename Text>
+  ErrorCode readRecordInto(int32_t& number, Text& shortText, Text& longText);
+
   FileTable& files_;
   InputCursor cursor_;
 };
