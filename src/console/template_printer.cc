@@ -23,18 +23,29 @@ size_t walkLiteral(const char* bytes, size_t length, Take take) {
   return i;
 }
 
-// One piece of a text field at `at`: `shown` characters of the text from
-// `from`, then spaces up to `piece` columns.
-void placeColumns(char* at, const char* from, size_t shown, size_t piece) {
+// The characters a text field shows of its text: a NUL byte as a space, so
+// that the field keeps its width.
+void placeShown(char* at, const char* from, size_t shown) {
   for (size_t i = 0; i < shown; ++i) at[i] = from[i] != 0 ? from[i] : ' ';
-  std::memset(at + shown, ' ', piece - shown);
 }
 
 // One byte a character: the console's 8-bit code page holds the first 256
 // characters; anything beyond shows as '?'.
-void placeColumns(char* at, const char16_t* from, size_t shown, size_t piece) {
+void placeShown(char* at, const char16_t* from, size_t shown) {
   for (size_t i = 0; i < shown; ++i) at[i] = from[i] < 256 ? static_cast<char>(from[i]) : '?';
-  std::memset(at + shown, ' ', piece - shown);
+}
+
+// What fills a text field after its text.
+void placeFill(char* at, size_t count) {
+  std::memset(at, ' ', count);
+}
+
+// One piece of a text field at `at`: `shown` characters of the text from
+// `from`, then the fill up to `piece` columns.
+template <typename Char>
+void placeColumns(char* at, const Char* from, size_t shown, size_t piece) {
+  placeShown(at, from, shown);
+  placeFill(at + shown, piece - shown);
 }
 
 }  // namespace
@@ -84,17 +95,6 @@ TemplateState TemplatePrinter::state() const {
     state.remaining = at_->remaining;
   }
   return state;
-}
-
-ErrorCode TemplatePrinter::done() {
-  if (errorCell_ != nullptr) errorCell_->setLastError(Ok);
-  return Ok;
-}
-
-void TemplatePrinter::release() {
-  copy_.size_ = 0;  // the bytes stay kept for the next statement
-  held_ = nullptr;
-  at_ = &kNoStatement;
 }
 
 // The kept template after the last one begun is tried first: a program that
@@ -155,11 +155,14 @@ void TemplatePrinter::plan(KeptTemplate& kept) const {
   kept.start.remaining = static_cast<int32_t>(kept.length);
   kept.start.otherwise = Place::Fresh;
   kept.stopCount = 0;
+  kept.entry = &kept.start;
   if (lookup_ == FieldLookup::EveryItem) {
     kept.leading = Outcome();  // read when the statement starts
     return;
   }
   kept.leading = outcomeAt(kept, 0);
+  // A template that starts with a field stands on it at once.
+  kept.entry = kept.leading.onePiece && kept.leading.end == 0 ? &kept.leading : &kept.start;
   const char* const bytes = kept.bytes.get();
   for (uint32_t i = 0; i < kept.stopCount; ++i) {  // outcomeAt adds the stops it reaches
     Stop& stop = kept.stops[i];
@@ -170,6 +173,33 @@ void TemplatePrinter::plan(KeptTemplate& kept) const {
     stop.afterNumber = outcomeAt(kept, stop.position + taken);
     stop.text = readTextField(at, left);
     stop.afterText = outcomeAt(kept, stop.position + stop.text.taken);
+  }
+  readyBlanks(kept);
+}
+
+// For each text field of fixed width followed by literal text of one piece:
+// the field's fill and that text, ready for an item to copy and lay its text
+// over.
+void TemplatePrinter::readyBlanks(KeptTemplate& kept) const {
+  auto blankSize = [](const Stop& stop) -> size_t {
+    const Outcome& next = stop.afterText;
+    if (stop.text.kind != TextField::Kind::Columns || !next.onePiece) return 0;
+    return stop.text.width + (next.end - next.fieldEnd);
+  };
+  size_t total = 0;
+  for (uint32_t i = 0; i < kept.stopCount; ++i) total += blankSize(kept.stops[i]);
+  kept.blanks.reset(total != 0 ? new char[total] : nullptr);
+  char* at = kept.blanks.get();
+  for (uint32_t i = 0; i < kept.stopCount; ++i) {
+    Stop& stop = kept.stops[i];
+    const size_t size = blankSize(stop);
+    stop.blank = nullptr;
+    if (size == 0) continue;
+    placeFill(at, stop.text.width);
+    std::memcpy(at + stop.text.width, kept.bytes.get() + stop.afterText.fieldEnd,
+                size - stop.text.width);
+    stop.blank = at;
+    at += size;
   }
 }
 
@@ -199,26 +229,16 @@ TemplatePrinter::Outcome TemplatePrinter::outcomeAt(KeptTemplate& kept, size_t f
   return outcome;
 }
 
-ErrorCode TemplatePrinter::beginTemplate(const char* text, size_t length) {
+ErrorCode TemplatePrinter::beginOtherTemplate(const char* text, size_t length) {
   if (text == nullptr) length = 0;
-  KeptTemplate* const kept = findKept(text, length);
-  held_ = kept;
-  copy_.data_ = kept->bytes.get();
-  copy_.size_ = kept->length;
-  // A template that starts with a field stands on it at once.
-  const Outcome& leading = kept->leading;
-  at_ = leading.onePiece && leading.end == 0 ? &leading : &kept->start;
+  hold(*findKept(text, length));
   return done();
 }
 
-ErrorCode TemplatePrinter::endTemplate(FileNumber number) {
-  // Every item ends on a field start or at the end, so only a template no
-  // item has touched has literal text left to print before its first field.
-  if (at_->otherwise == Place::Fresh) {
-    lane_ = out_.lentSpace(number);
-    follow(number, held_->leading);
-  }
-  if (held_ != nullptr) release();
+ErrorCode TemplatePrinter::endUntouched(FileNumber number) {
+  lane_ = out_.lentSpace(number);
+  follow(number, held_->leading);
+  release();
   return done();
 }
 
@@ -299,22 +319,36 @@ void TemplatePrinter::emitLiteral(FileNumber number, size_t from, const Outcome&
   at_ = &offPlan_;
 }
 
-// The item's piece, `length` bytes that write(at) builds at `at`, and the
-// planned literal text after its field, both straight into the space the
+inline TemplatePrinter::Arrival TemplatePrinter::arrivePlanned() const {
+  Arrival arrival;
+  arrival.stop = at_->next;
+  if (arrival.stop == nullptr && at_->otherwise == Place::Fresh && held_->leading.onePiece) {
+    arrival.before = &held_->leading;
+    arrival.stop = arrival.before->next;
+  }
+  return arrival;
+}
+
+// A planned item's piece, `length` bytes that write(at) builds at `at`, and
+// the literal text around its field, both straight into the space the
 // printer lent, with one look at its room. False, with nothing written,
 // when there is no such space or they do not fit it: the item then prints
 // its piece and the literal text the general way.
 template <typename Write>
-inline bool TemplatePrinter::placeInLane(FileNumber number, size_t length, const Outcome& next,
-                                         Write write) {
+inline bool TemplatePrinter::placeInLane(FileNumber number, const Arrival& arrival, size_t length,
+                                         const Outcome& next, Write write, bool writesAfter) {
   const PieceSpace* const lane = out_.lentSpace(number);
   if (lane == nullptr || !next.onePiece) return false;
-  const size_t literal = next.end - next.fieldEnd;
-  char* const at = lane->room(length + literal);
+  const size_t before = arrival.before != nullptr ? arrival.before->end : 0;  // from the start
+  const size_t after = next.end - next.fieldEnd;
+  char* at = lane->room(before + length + after);
   if (at == nullptr) return false;
-  write(at);
-  std::memcpy(at + length, copy_.data() + next.fieldEnd, literal);
-  lane->commit(length + literal);
+  if (before != 0) std::memcpy(at, copy_.data(), before);
+  write(at + before);
+  if (!writesAfter && after != 0) {
+    std::memcpy(at + before + length, copy_.data() + next.fieldEnd, after);
+  }
+  lane->commit(before + length + after);
   at_ = &next;
   return true;
 }
@@ -323,26 +357,33 @@ inline bool TemplatePrinter::placeInLane(FileNumber number, size_t length, const
 // format(field, &length) lays out there; then what follows the field.
 template <typename Format>
 void TemplatePrinter::printNumeric(FileNumber number, uint32_t flags, Format format) {
-  const Stop* const stop = arrive(number);
-  size_t length = 0;
-  if (stop != nullptr) {
-    const char* const piece = format(stop->numeric, &length);
-    if (!placeInLane(number, length, stop->afterNumber,
-                     [&](char* at) { std::memcpy(at, piece, length); })) {
-      lane_ = out_.lentSpace(number);
-      put(number, piece, length);
-      follow(number, stop->afterNumber);
-    }
-  } else {
-    size_t taken = 0;
-    const char* const piece = format(takeNumericField(&taken), &length);
+  const Arrival arrival = arrivePlanned();
+  bool placed = false;
+  if (arrival.stop != nullptr) {
+    size_t length = 0;
+    const char* const piece = format(arrival.stop->numeric, &length);
+    placed = placeInLane(
+        number, arrival, length, arrival.stop->afterNumber,
+        [&](char* at) { std::memcpy(at, piece, length); }, false);
+  }
+  if (!placed) {
     lane_ = out_.lentSpace(number);
+    const Stop* const stop = arrive(number);
+    size_t taken = 0;
+    size_t length = 0;
+    const char* const piece =
+        format(stop != nullptr ? stop->numeric : takeNumericField(&taken), &length);
     put(number, piece, length);
-    finishOffPlan(number, taken);
+    if (stop != nullptr) {
+      follow(number, stop->afterNumber);
+    } else {
+      finishOffPlan(number, taken);
+    }
   }
   if ((flags & 3u) != 0) out_.printLineEnd(number, static_cast<int>(flags & 3u));
   if ((flags & LastItem) != 0) release();
 }
+
 ErrorCode TemplatePrinter::printTemplateInteger(FileNumber number, int64_t value, uint32_t flags) {
   // Unsigned arithmetic takes the most negative value's magnitude too.
   uint64_t magnitude = static_cast<uint64_t>(value);
@@ -404,16 +445,35 @@ void TemplatePrinter::printColumns(FileNumber number, const Char* text, size_t l
 template <typename Char>
 void TemplatePrinter::printText(FileNumber number, const Char* text, size_t length,
                                 uint32_t flags) {
-  const Stop* const stop = arrive(number);
-  const TextField field = stop != nullptr ? stop->text : takeTextField();
-  const size_t width = field.kind == TextField::Kind::Whole ? length : field.width;
-  const bool placed =
-      stop != nullptr && field.kind != TextField::Kind::None && width <= kFieldBufferSize &&
-      placeInLane(number, width, stop->afterText,
-                  [&](char* at) { placeColumns(at, text, std::min(length, width), width); });
+  const Arrival arrival = arrivePlanned();
+  bool placed = false;
+  const Stop* const stop = arrival.stop;
+  if (stop != nullptr && stop->blank != nullptr) {
+    // The ready fill and the literal text after it, with the text laid over.
+    const size_t width = stop->text.width;
+    const size_t after = stop->afterText.end - stop->afterText.fieldEnd;
+    placed = placeInLane(
+        number, arrival, width, stop->afterText,
+        [&](char* at) {
+          std::memcpy(at, stop->blank, width + after);
+          placeShown(at, text, std::min(length, width));
+        },
+        true);
+  } else if (stop != nullptr && stop->text.kind != TextField::Kind::None) {
+    const size_t width = stop->text.kind == TextField::Kind::Whole ? length : stop->text.width;
+    placed = width <= kFieldBufferSize &&
+             placeInLane(
+                 number, arrival, width, stop->afterText,
+                 [&](char* at) { placeColumns(at, text, std::min(length, width), width); }, false);
+  }
   if (!placed) {
     lane_ = out_.lentSpace(number);
-    if (field.kind != TextField::Kind::None) printColumns(number, text, length, width);
+    const Stop* const stop = arrive(number);
+    const TextField field = stop != nullptr ? stop->text : takeTextField();
+    if (field.kind != TextField::Kind::None) {
+      printColumns(number, text, length,
+                   field.kind == TextField::Kind::Whole ? length : field.width);
+    }
     if (stop != nullptr) {
       follow(number, stop->afterText);
     } else {

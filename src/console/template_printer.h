@@ -83,13 +83,31 @@ class TemplatePrinter {
   TemplatePrinter(const TemplatePrinter&) = delete;
   TemplatePrinter& operator=(const TemplatePrinter&) = delete;
 
-  ErrorCode beginTemplate(const char* text, size_t length);
+  // Inline: a program printing its rows statement by statement begins each
+  // template right after the one it began after last time, and finds it kept
+  // at the first look.
+  ErrorCode beginTemplate(const char* text, size_t length) {
+    KeptTemplate* const kept = nextKept_;
+    if (text != nullptr && kept->length == length &&
+        std::memcmp(kept->bytes.get(), text, length) == 0) {
+      nextKept_ = kept->following;
+      hold(*kept);
+      return done();
+    }
+    return beginOtherTemplate(text, length);
+  }
   // NUL-terminated. Inline, so that the length of a constant template is
   // known when compiling the caller.
   ErrorCode beginTemplate(const char* text) {
     return beginTemplate(text, text != nullptr ? std::strlen(text) : 0);
   }
-  ErrorCode endTemplate(FileNumber number);
+  ErrorCode endTemplate(FileNumber number) {
+    // Every item ends on a field start or at the end, so only a template no
+    // item has touched has literal text left to print before its first field.
+    if (at_->otherwise == Place::Fresh) return endUntouched(number);
+    release();
+    return done();
+  }
 
   ErrorCode printTemplateInteger(FileNumber number, int64_t value, uint32_t flags);
   ErrorCode printTemplateUnsigned(FileNumber number, uint64_t value, uint32_t flags);
@@ -128,6 +146,9 @@ class TemplatePrinter {
     TextField text;
     Outcome afterNumber;
     Outcome afterText;
+    // A text field of fixed width with literal text of one piece after it:
+    // the field's fill and that text, ready made.
+    const char* blank = nullptr;
   };
   static constexpr size_t kMaxStops = 16;
   // A template the printer keeps, with its plan: the literal text at its
@@ -140,19 +161,37 @@ class TemplatePrinter {
     KeptTemplate* following = nullptr;  // the next in turn
     Outcome start;                      // where a statement starts: Fresh
     Outcome leading;                    // the literal text before the first field
+    const Outcome* entry = &start;      // where beginTemplate puts the statement
     uint32_t stopCount = 0;
     Stop stops[kMaxStops];
+    std::unique_ptr<char[]> blanks;  // where the stops' blanks are
   };
   static constexpr size_t kKeptTemplates = 4;
 
-  ErrorCode done();
-  void release();
+  ErrorCode done() {
+    if (errorCell_ != nullptr) errorCell_->setLastError(Ok);
+    return Ok;
+  }
+  void hold(KeptTemplate& kept) {
+    held_ = &kept;
+    copy_.data_ = kept.bytes.get();
+    copy_.size_ = kept.length;
+    at_ = kept.entry;
+  }
+  void release() {
+    copy_.size_ = 0;  // the bytes stay kept for the next statement
+    held_ = nullptr;
+    at_ = &kNoStatement;
+  }
+  ErrorCode beginOtherTemplate(const char* text, size_t length);
+  ErrorCode endUntouched(FileNumber number);
 
   // The kept template with these bytes, kept now when none is.
   KeptTemplate* findKept(const char* text, size_t length);
   KeptTemplate* findOtherKept(const char* text, size_t length);
   KeptTemplate* keep(const char* text, size_t length);
   void plan(KeptTemplate& kept) const;
+  void readyBlanks(KeptTemplate& kept) const;
   Outcome outcomeAt(KeptTemplate& kept, size_t fieldEnd) const;
 
   // Start of an item: the planned stop it meets, or nullptr when it reads
@@ -169,8 +208,17 @@ class TemplatePrinter {
   void finishOffPlan(FileNumber number, size_t taken);
   void emitLiteral(FileNumber number, size_t from, const Outcome& planned);
 
+  // Where a planned item starts: its stop and the literal text to print
+  // before its field (the template's leading text, for a statement's first
+  // item); null when the item takes the general way.
+  struct Arrival {
+    const Stop* stop = nullptr;
+    const Outcome* before = nullptr;
+  };
+  Arrival arrivePlanned() const;
   template <typename Write>
-  bool placeInLane(FileNumber number, size_t length, const Outcome& next, Write write);
+  bool placeInLane(FileNumber number, const Arrival& arrival, size_t length, const Outcome& next,
+                   Write write, bool writesAfter);
   template <typename Format>
   void printNumeric(FileNumber number, uint32_t flags, Format format);
   template <typename Char>
