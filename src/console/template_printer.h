@@ -243,8 +243,10 @@ class TemplatePrinter {
   KeptTemplate kept_[kKeptTemplates];
   KeptTemplate* nextKept_ = nullptr;  // the one tried first; also the next to be replaced
   const PieceSpace* lane_ = nullptr;  // lent for the number, asked before the general way
-  char work_[kFieldBufferSize];       // numeric fields and gathered literal text
-  char columns_[kFieldBufferSize];    // text fields not built in the lent space
+  // Numeric fields and gathered literal text; the bytes past the field
+  // buffer are room for copying a field in one fixed-size copy.
+  char work_[kFieldBufferSize + 32] = {};
+  char columns_[kFieldBufferSize];  // text fields not built in the lent space
 };
 
 }  // namespace kp
