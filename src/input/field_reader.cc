@@ -318,21 +318,20 @@ const unsigned char* plainText(const unsigned char* p, const unsigned char* end,
   return afterToken(p, end);
 }
 
+// A plain text from the stream's buffer, which has room to read past it.
+void assignPlain(std::string& text, const PlainField& field) {
+  text.assign(reinterpret_cast<const char*>(field.start), field.size());
+}
+void assignPlain(FieldText& text, const PlainField& field) {
+  static_assert(FileStream::kReadSlack >= FieldText::kShort);
+  text.assignFromRoomy(reinterpret_cast<const char*>(field.start), field.size());
+}
+
 }  // namespace
 
-ErrorCode FieldReader::beginFileInput(FileNumber number) {
-  FileSlot* slot = files_.slotForNumber(number);
-  if (slot == nullptr || slot->hooks == nullptr) return files_.setLastError(IllegalCall);
-  cursor_.source = slot;
-  // Emptied with its storage released; the program never fills it, so that
-  // is seldom more than a test.
-  if (cursor_.sourceText.capacity() > std::string().capacity()) {
-    std::string().swap(cursor_.sourceText);
-  } else {
-    cursor_.sourceText.clear();
-  }
+void FieldReader::releaseSourceText() {
+  std::string().swap(cursor_.sourceText);
   cursor_.textPosition = 0;
-  return files_.setLastError(Ok);
 }
 
 int FieldReader::nextInputChar() {
@@ -408,8 +407,8 @@ ErrorCode FieldReader::readRecordInto(int32_t& number, Text& shortText, Text& lo
     if (p != nullptr) p = plainText(p, end, &fields[2]);
     if (p != nullptr) {
       number = parseIntegerToken(reinterpret_cast<const char*>(fields[0].start), fields[0].size());
-      shortText.assign(reinterpret_cast<const char*>(fields[1].start), fields[1].size());
-      longText.assign(reinterpret_cast<const char*>(fields[2].start), fields[2].size());
+      assignPlain(shortText, fields[1]);
+      assignPlain(longText, fields[2]);
       stream.consumeBufferedTo(p);
       return files_.setLastError(Ok);
     }

@@ -36,6 +36,19 @@ class FieldText {
     size_ = length < kCapacity ? length : kCapacity;
     std::memcpy(bytes_, bytes, size_);
   }
+  // The same from bytes followed by at least kShort more that may be read:
+  // a text of up to kShort bytes goes as one copy of fixed size, which the
+  // compiler makes plain moves instead of a call that chooses its way by
+  // the length.
+  static constexpr size_t kShort = 32;
+  void assignFromRoomy(const char* bytes, size_t length) {
+    if (length <= kShort) {
+      std::memcpy(bytes_, bytes, kShort);
+      size_ = length;
+    } else {
+      assign(bytes, length);
+    }
+  }
 
  private:
   size_t size_ = 0;
@@ -61,8 +74,18 @@ class FieldReader {
 
   explicit FieldReader(FileTable& files) : files_(files) {}
 
-  // Makes an open file the source of the following field reads.
-  ErrorCode beginFileInput(FileNumber number);
+  // Makes an open file the source of the following field reads. Inline: the
+  // comparison begins every record with it.
+  ErrorCode beginFileInput(FileNumber number) {
+    FileSlot* slot = files_.slotForNumber(number);
+    if (slot == nullptr || slot->hooks == nullptr) return files_.setLastError(IllegalCall);
+    cursor_.source = slot;
+    if (!cursor_.sourceText.empty() || cursor_.textPosition != 0 ||
+        cursor_.sourceText.capacity() > std::string().capacity()) {
+      releaseSourceText();
+    }
+    return files_.setLastError(Ok);
+  }
 
   // Reads the next field as a 32-bit integer (0 at the end of the data).
   ErrorCode readIntegerField(int32_t& value);
@@ -93,6 +116,8 @@ class FieldReader {
   InputCursor& cursor() { return cursor_; }
 
  private:
+  // Empties the source text, releasing its storage.
+  void releaseSourceText();
   template <typename Text>
   ErrorCode readText(Text& text);
   template <typename Text>
