@@ -372,10 +372,30 @@ inline bool TemplatePrinter::placeInLane(FileNumber number, const Arrival& arriv
   return true;
 }
 
-// A numeric item: the field it meets, planned or read now, and the piece
-// format(field, &length) lays out there; then what follows the field.
+// A numeric item the general way: the field it meets, planned or read now,
+// and the piece format(field, &length) lays out there; then what follows
+// the field. Kept out of the item, whose usual way then saves fewer
+// registers: 22 instructions a table row less (callgrind, 10^5 rows).
 template <typename Format>
-void TemplatePrinter::printNumeric(FileNumber number, uint32_t flags, Format format) {
+[[gnu::noinline]] void TemplatePrinter::printNumericGenerally(FileNumber number, Format format) {
+  lane_ = out_.lentSpace(number);
+  const Stop* const stop = arrive(number);
+  size_t taken = 0;
+  size_t length = 0;
+  const char* const piece =
+      format(stop != nullptr ? stop->numeric : takeNumericField(&taken), &length);
+  put(number, piece, length);
+  if (stop != nullptr) {
+    follow(number, stop->afterNumber);
+  } else {
+    finishOffPlan(number, taken);
+  }
+}
+
+// A numeric item: on a planned field, its piece and the literal text around
+// it placed whole in the lent space; else the general way.
+template <typename Format>
+inline void TemplatePrinter::printNumeric(FileNumber number, uint32_t flags, Format format) {
   const Arrival arrival = arrivePlanned();
   bool placed = false;
   if (arrival.stop != nullptr) {
@@ -385,20 +405,7 @@ void TemplatePrinter::printNumeric(FileNumber number, uint32_t flags, Format for
         number, arrival, length, arrival.stop->afterNumber,
         [&](char* at) { copyShort(at, piece, length); }, false);
   }
-  if (!placed) {
-    lane_ = out_.lentSpace(number);
-    const Stop* const stop = arrive(number);
-    size_t taken = 0;
-    size_t length = 0;
-    const char* const piece =
-        format(stop != nullptr ? stop->numeric : takeNumericField(&taken), &length);
-    put(number, piece, length);
-    if (stop != nullptr) {
-      follow(number, stop->afterNumber);
-    } else {
-      finishOffPlan(number, taken);
-    }
-  }
+  if (!placed) printNumericGenerally(number, format);
   if ((flags & 3u) != 0) out_.printLineEnd(number, static_cast<int>(flags & 3u));
   if ((flags & LastItem) != 0) release();
 }
@@ -459,46 +466,58 @@ void TemplatePrinter::printColumns(FileNumber number, const Char* text, size_t l
   }
 }
 
-// A text item: the field it meets, planned or read now; the text cut or
-// filled to it; then what follows the field.
+// A text item on a planned field, placed whole in the lent space: the ready
+// fill and the literal text after it with the text laid over, or the text
+// cut or filled to a field of another kind. False, with nothing printed,
+// when the item takes the general way.
 template <typename Char>
-void TemplatePrinter::printText(FileNumber number, const Char* text, size_t length,
-                                uint32_t flags) {
+inline bool TemplatePrinter::placeText(FileNumber number, const Char* text, size_t length) {
   const Arrival arrival = arrivePlanned();
-  bool placed = false;
   const Stop* const stop = arrival.stop;
-  if (stop != nullptr && stop->blank != nullptr) {
-    // The ready fill and the literal text after it, with the text laid over.
+  if (stop == nullptr) return false;
+  if (stop->blank != nullptr) {
     const size_t width = stop->text.width;
     const size_t after = stop->afterText.end - stop->afterText.fieldEnd;
-    placed = placeInLane(
+    return placeInLane(
         number, arrival, width, stop->afterText,
         [&](char* at) {
           copyShort(at, stop->blank, width + after);
           placeShown(at, text, std::min(length, width));
         },
         true);
-  } else if (stop != nullptr && stop->text.kind != TextField::Kind::None) {
-    const size_t width = stop->text.kind == TextField::Kind::Whole ? length : stop->text.width;
-    placed = width <= kFieldBufferSize &&
-             placeInLane(
-                 number, arrival, width, stop->afterText,
-                 [&](char* at) { placeColumns(at, text, std::min(length, width), width); }, false);
   }
-  if (!placed) {
-    lane_ = out_.lentSpace(number);
-    const Stop* const stop = arrive(number);
-    const TextField field = stop != nullptr ? stop->text : takeTextField();
-    if (field.kind != TextField::Kind::None) {
-      printColumns(number, text, length,
-                   field.kind == TextField::Kind::Whole ? length : field.width);
-    }
-    if (stop != nullptr) {
-      follow(number, stop->afterText);
-    } else {
-      finishOffPlan(number, field.taken);
-    }
+  if (stop->text.kind == TextField::Kind::None) return false;
+  const size_t width = stop->text.kind == TextField::Kind::Whole ? length : stop->text.width;
+  return width <= kFieldBufferSize &&
+         placeInLane(
+             number, arrival, width, stop->afterText,
+             [&](char* at) { placeColumns(at, text, std::min(length, width), width); }, false);
+}
+
+// A text item the general way: the field it meets, planned or read now; the
+// text cut or filled to it; then what follows the field. Kept out of the
+// item, which then calls no helper on its usual way and saves fewer
+// registers: 39 instructions a table row less (callgrind, 10^5 rows).
+template <typename Char>
+[[gnu::noinline]] void TemplatePrinter::printTextGenerally(FileNumber number, const Char* text,
+                                                           size_t length) {
+  lane_ = out_.lentSpace(number);
+  const Stop* const stop = arrive(number);
+  const TextField field = stop != nullptr ? stop->text : takeTextField();
+  if (field.kind != TextField::Kind::None) {
+    printColumns(number, text, length, field.kind == TextField::Kind::Whole ? length : field.width);
   }
+  if (stop != nullptr) {
+    follow(number, stop->afterText);
+  } else {
+    finishOffPlan(number, field.taken);
+  }
+}
+
+template <typename Char>
+inline void TemplatePrinter::printText(FileNumber number, const Char* text, size_t length,
+                                       uint32_t flags) {
+  if (!placeText(number, text, length)) printTextGenerally(number, text, length);
   if ((flags & LastItem) != 0) {
     if ((flags & ItemLineEnd) != 0) out_.printLineEnd(number, EndLine);
     release();

@@ -221,8 +221,14 @@ class TemplatePrinter {
                    Write write, bool writesAfter);
   template <typename Format>
   void printNumeric(FileNumber number, uint32_t flags, Format format);
+  template <typename Format>
+  void printNumericGenerally(FileNumber number, Format format);
   template <typename Char>
   void printText(FileNumber number, const Char* text, size_t length, uint32_t flags);
+  template <typename Char>
+  bool placeText(FileNumber number, const Char* text, size_t length);
+  template <typename Char>
+  void printTextGenerally(FileNumber number, const Char* text, size_t length);
   // Prints `width` columns of a text of `length` characters: its first ones,
   // then spaces.
   template <typename Char>
