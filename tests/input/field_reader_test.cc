@@ -358,9 +358,10 @@ namespace kp {
 namespace {
 
 // The ways of reading the same file: whole records, where the usual fields
-// are taken straight from the stream buffer; field by field from the buffer,
-// byte by byte; and field by field through readBytes, one byte per call.
-enum class Way { Records, FieldsFromBuffer, FieldsThroughReadBytes };
+// are taken straight from the stream buffer, into strings or into texts held
+// in place; field by field from the buffer, byte by byte; and field by field
+// through readBytes, one byte per call.
+enum class Way { Records, RecordsInPlace, FieldsFromBuffer, FieldsThroughReadBytes };
 
 std::vector<Record> readEveryWay(const std::string& path, Way way) {
   FileTable files;
@@ -368,11 +369,16 @@ std::vector<Record> readEveryWay(const std::string& path, Way way) {
   EXPECT_EQ(files.openFile(path.c_str(), Input, 0, 0, 1, 0), Ok);
   if (way == Way::FieldsThroughReadBytes) files.slotForNumber(1)->hooks = &slowDiskHooks;
   std::vector<Record> records;
+  FieldText inPlace[2];
   while (files.atEndOfFile(1) == 0 && records.size() < 100000) {
     reader.beginFileInput(1);
     Record r;
     if (way == Way::Records) {
       reader.readRecord(r.number, r.shortText, r.longText);
+    } else if (way == Way::RecordsInPlace) {
+      reader.readRecord(r.number, inPlace[0], inPlace[1]);
+      r.shortText = inPlace[0].view();
+      r.longText = inPlace[1].view();
     } else {
       reader.readIntegerField(r.number);
       reader.readTextField(r.shortText);
@@ -385,6 +391,7 @@ std::vector<Record> readEveryWay(const std::string& path, Way way) {
 
 void expectEveryWayAlike(const std::string& path, const std::string& what) {
   const std::vector<Record> records = readEveryWay(path, Way::Records);
+  EXPECT_EQ(records, readEveryWay(path, Way::RecordsInPlace)) << what;
   EXPECT_EQ(records, readEveryWay(path, Way::FieldsFromBuffer)) << what;
   EXPECT_EQ(records, readEveryWay(path, Way::FieldsThroughReadBytes)) << what;
 }
