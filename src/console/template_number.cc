@@ -115,11 +115,18 @@ DecimalValue fromFinite(double magnitude, bool negative, int significant) {
 
 // The mantissa's digits from 10^top downward: `whole` before the point,
 // `decimals` after it.
-void putMantissa(FieldBuilder& out, const DecimalValue& value, int32_t top, int32_t whole,
-                 int32_t decimals, bool point) {
-  for (int32_t j = whole + decimals - 1; j >= whole; --j) out.put(value.digitAt(top - j));
+inline void putMantissa(FieldBuilder& out, const DecimalValue& value, int32_t top, int32_t whole,
+                        int32_t decimals, bool point) {
+  // The j-th digit from 10^top down is the value's significant digit
+  // j + shift, or a zero outside them (as digitAt has it).
+  const int32_t shift = value.top() - top;
+  auto digit = [&](int32_t j) {
+    const int32_t index = j + shift;
+    return index >= 0 && index < value.count ? value.digits[index] : '0';
+  };
+  for (int32_t j = whole + decimals - 1; j >= whole; --j) out.put(digit(j));
   if (point) out.put('.');
-  for (int32_t j = whole - 1; j >= 0; --j) out.put(value.digitAt(top - j));
+  for (int32_t j = whole - 1; j >= 0; --j) out.put(digit(j));
 }
 
 void putTrailingSign(FieldBuilder& out, const NumericField& field, bool negative) {
