@@ -7,69 +7,17 @@
 namespace kp {
 namespace {
 
+using number_layout::farTooWide;
+using number_layout::FieldBuilder;
+using number_layout::finishField;
+
 // Enough digits that to_chars never rounds: a double's exact decimal
 // expansion has at most 767 significant digits.
 constexpr int kExactPrecision = 780;
 
-constexpr char kDigitPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
 int byteAt(const char* bytes, size_t length, size_t index) {
   return index < length ? static_cast<unsigned char>(bytes[index]) : -1;
 }
-
-// Writes a field right to left from the end of a buffer. Bytes that would
-// fall before the buffer's start are dropped rather than written.
-class FieldBuilder {
- public:
-  FieldBuilder(char* buffer, size_t capacity)
-      : begin_(buffer), position_(buffer + capacity), end_(buffer + capacity) {}
-
-  void put(char c) {
-    if (position_ > begin_) *--position_ = c;
-  }
-  void fill(char c, int32_t count) {
-    for (int32_t i = 0; i < count; ++i) put(c);
-  }
-  // The digits of a magnitude; a field buffer always has room for them.
-  // Two at a time, from a table of the hundred pairs: one division for two
-  // digits saves 57 instructions a table row of 10^5 rows (callgrind).
-  void putDigits(uint64_t magnitude) {
-    while (magnitude >= 100) {
-      const uint64_t pair = magnitude % 100;
-      magnitude /= 100;
-      position_ -= 2;
-      std::memcpy(position_, kDigitPairs + 2 * pair, 2);
-    }
-    if (magnitude >= 10) {
-      position_ -= 2;
-      std::memcpy(position_, kDigitPairs + 2 * magnitude, 2);
-    } else {
-      *--position_ = static_cast<char>('0' + magnitude);
-    }
-  }
-  void putText(const char* text) {
-    for (size_t i = std::strlen(text); i > 0; --i) put(text[i - 1]);
-  }
-  // The exponent's digits, at least minDigits of them.
-  void putNumber(int32_t number, int32_t minDigits) {
-    int32_t written = 0;
-    do {
-      put(static_cast<char>('0' + number % 10));
-      number /= 10;
-      ++written;
-    } while (number != 0 || written < minDigits);
-  }
-  int32_t size() const { return static_cast<int32_t>(end_ - position_); }
-  const char* data() const { return position_; }
-
- private:
-  char* begin_;
-  char* position_;
-  char* end_;
-};
 
 // An integer from its digits (no leading zeros), trailing zeros moved into
 // the power.
@@ -132,23 +80,6 @@ inline void putMantissa(FieldBuilder& out, const DecimalValue& value, int32_t to
 void putTrailingSign(FieldBuilder& out, const NumericField& field, bool negative) {
   if (field.trailingSign == '+') out.put(negative ? '-' : '+');
   if (field.trailingSign == '-') out.put(negative ? '-' : ' ');
-}
-
-// A number needs more than three characters beyond its field: rather than
-// grow the field that far, it takes the exponent form of formatOverflow.
-bool farTooWide(const NumericField& field, int32_t length) {
-  return length > field.width + 3;
-}
-
-// Fills to the field's width, or marks with '%' a number that grows it.
-void finishField(FieldBuilder& out, const NumericField& field) {
-  const int32_t used = out.size();
-  if (used <= field.width) {
-    out.fill(field.starFill ? '*' : ' ', field.width - used);
-    if (field.percentAlways) out.put('%');
-  } else {
-    out.put('%');
-  }
 }
 
 // A number far too wide for its field: '%', the sign's place, a mantissa of
@@ -496,21 +427,17 @@ const char* formatNumber(const NumericField& field, const DecimalValue& value, c
   return out.data();
 }
 
-namespace {
+namespace number_layout {
 
 // An integer in a field of more than digits, laid out the general way.
-[[gnu::noinline]] const char* formatIntegerGenerally(const NumericField& field, uint64_t magnitude,
-                                                     bool negative, char* buffer, size_t* length) {
+const char* formatIntegerGenerally(const NumericField& field, uint64_t magnitude, bool negative,
+                                   char* buffer, size_t* length) {
   return formatNumber(field, fromMagnitude(magnitude, negative), buffer, length);
 }
 
-// An integer far too wide for its '#' field: laid out afresh over its
-// digits, once they are taken aside. This and the general way are kept out
-// of formatInteger, whose usual path then saves and restores no registers:
-// 10 instructions a number less (callgrind, a table row's three numbers).
-[[gnu::noinline]] const char* formatIntegerFarTooWide(const NumericField& field, const char* digits,
-                                                      int32_t count, bool negative, char* buffer,
-                                                      size_t* length) {
+// The digits are taken aside into a DecimalValue first.
+const char* formatIntegerFarTooWide(const NumericField& field, const char* digits, int32_t count,
+                                    bool negative, char* buffer, size_t* length) {
   const DecimalValue value = fromDigits(digits, count, negative);
   FieldBuilder exponentForm(buffer, kFieldBufferSize);
   formatOverflow(exponentForm, field, value);
@@ -518,24 +445,6 @@ namespace {
   return exponentForm.data();
 }
 
-}  // namespace
-
-const char* formatInteger(const NumericField& field, uint64_t magnitude, bool negative,
-                          char* buffer, size_t* length) {
-  if (!field.plainDigits) return formatIntegerGenerally(field, magnitude, negative, buffer, length);
-  // What formatFixed does for an integer with no decimal places, from the
-  // magnitude's digits straight away.
-  FieldBuilder out(buffer, kFieldBufferSize);
-  out.putDigits(magnitude);
-  const char* const digits = out.data();
-  const int32_t count = out.size();
-  if (negative) out.put('-');
-  if (farTooWide(field, out.size())) {
-    return formatIntegerFarTooWide(field, digits, count, negative, buffer, length);
-  }
-  finishField(out, field);
-  *length = static_cast<size_t>(out.size());
-  return out.data();
-}
+}  // namespace number_layout
 
 }  // namespace kp
