@@ -131,7 +131,13 @@ void Console::printText(FileNumber number, const char* text, int endFlags) {
 }
 
 void Console::printLineEnd(FileNumber number, int endFlags) {
-  FileSlot* slot = lentSpace(number) != nullptr ? files_.slotForNumber(number) : nullptr;
+  // The table's line end, after the row's pieces in the lent buffer.
+  const PieceSpace* const lane = lentSpace(number);
+  if (lane != nullptr && endsLine(endFlags) && placeLineEnd(*lane)) {
+    files_.setLastError(Ok);
+    return;
+  }
+  FileSlot* slot = lane != nullptr ? files_.slotForNumber(number) : nullptr;
   if (slot != nullptr) {
     files_.setLastError(Ok);
   } else {
@@ -186,9 +192,8 @@ void Console::advanceColumn(FileSlot& target, const char* bytes, size_t length) 
 
 void Console::endAction(FileNumber number, FileSlot& slot, int endFlags) {
   if (endsLine(endFlags)) {
-    // A line end in the lent buffer is counted with the pieces before it.
     const PieceSpace* lane = lentSpace(number);
-    if (lane == nullptr || !lane->place(kLineEnd, 2)) writeToSlot(slot, kLineEnd, 2);
+    if (lane == nullptr || !placeLineEnd(*lane)) writeToSlot(slot, kLineEnd, 2);
     return;
   }
   if ((endFlags & EndZone) == 0) return;
@@ -252,6 +257,11 @@ bool Console::fillWindowCache(ScreenBufferInfo* info) {
 }
 
 // --- The console writer --------------------------------------------------
+
+// A line end in the lent buffer, counted with the pieces before it.
+bool Console::placeLineEnd(const PieceSpace& lane) {
+  return lane.place(kLineEnd, 2);
+}
 
 void Console::updateLending() {
   const FileSlot* slot = files_.slotForNumber(0);

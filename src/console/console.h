@@ -121,6 +121,7 @@ class Console : public TextPrinter {
   void settleColumn();
   ErrorCode writeToSlot(FileSlot& slot, const char* bytes, size_t length);
   void endAction(FileNumber number, FileSlot& slot, int endFlags);
+  static bool placeLineEnd(const PieceSpace& lane);
 
   void prepareSlot();
   // Takes the window cache from the device; returns false when no console answered.
