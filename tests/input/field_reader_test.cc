@@ -315,6 +315,43 @@ TEST(FieldReaderText, ReadsFromSourceTextWithoutAnOpenFile) {
   EXPECT_EQ(reader.nextInputChar(), -1) << "the end is never pushed back";
 }
 
+TEST(FieldReaderText, BeginFileInputEmptiesTheSourceText) {
+  TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  FileTable files;
+  FieldReader reader(files);
+  ASSERT_EQ(files.openFile(dir.write("r.txt", "5\n").c_str(), Input, 0, 0, 1, 0), Ok);
+  for (const std::string& text : {std::string(), std::string("12"), std::string(100, '9')}) {
+    for (size_t taken : {size_t{0}, size_t{1}}) {
+      reader.cursor().sourceText = text;
+      reader.cursor().sourceText.reserve(taken == 0 ? 200 : 0);
+      reader.cursor().textPosition = taken;
+      ASSERT_EQ(reader.beginFileInput(1), Ok);
+      EXPECT_TRUE(reader.cursor().sourceText.empty());
+      EXPECT_EQ(reader.cursor().sourceText.capacity(), std::string().capacity()) << "released";
+      EXPECT_EQ(reader.cursor().textPosition, 0u);
+      EXPECT_EQ(reader.cursor().source, files.slotForNumber(1));
+    }
+  }
+}
+
+// A text held in place takes a field of any length up to the limit, and a
+// short one from bytes with room behind them as one from bytes without.
+TEST(FieldTextHeldInPlace, TakesWhatAStringTakes) {
+  std::string roomy(FieldText::kCapacity + FieldText::kShort, '\0');
+  for (size_t i = 0; i < roomy.size(); ++i) roomy[i] = static_cast<char>('a' + i % 26);
+  FieldText text;
+  for (size_t length : {size_t{0}, size_t{1}, size_t{31}, size_t{32}, size_t{33}, size_t{4096}}) {
+    text.assign("previous content", 16);
+    text.assignFromRoomy(roomy.data() + 1, length);
+    EXPECT_EQ(text.view(), std::string_view(roomy.data() + 1, length)) << length;
+    text.assign(roomy.data() + 2, length);
+    EXPECT_EQ(text.view(), std::string_view(roomy.data() + 2, length)) << length;
+  }
+  text.assign(roomy.data(), FieldText::kCapacity + 1);
+  EXPECT_EQ(text.size(), FieldText::kCapacity) << "nothing beyond the capacity";
+}
+
 TEST(FieldReaderText, ZeroLimitReadsNothingAndOverrunsNothing) {
   FileTable files;
   FieldReader reader(files);
