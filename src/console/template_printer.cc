@@ -104,6 +104,7 @@ TemplatePrinter::TemplatePrinter(TextPrinter& out, FileTable* errorCell, FieldLo
     : out_(out), errorCell_(errorCell), lookup_(lookup) {
   for (size_t i = 0; i < kKeptTemplates; ++i) kept_[i].following = &kept_[(i + 1) % kKeptTemplates];
   nextKept_ = &kept_[0];
+  placeFill(columns_ + kFieldBufferSize, kFieldBufferSize);
 }
 
 TemplateState TemplatePrinter::state() const {
@@ -339,8 +340,10 @@ void TemplatePrinter::emitLiteral(FileNumber number, size_t from, const Outcome&
   at_ = &offPlan_;
 }
 
-inline TemplatePrinter::Arrival TemplatePrinter::arrivePlanned() const {
+inline TemplatePrinter::Arrival TemplatePrinter::arrivePlanned(FileNumber number) const {
   Arrival arrival;
+  arrival.lane = out_.lentSpace(number);
+  if (arrival.lane == nullptr) return arrival;  // the general way, piece by piece
   arrival.stop = at_->next;
   if (arrival.stop == nullptr && at_->otherwise == Place::Fresh && held_->leading.onePiece) {
     arrival.before = &held_->leading;
@@ -355,10 +358,10 @@ inline TemplatePrinter::Arrival TemplatePrinter::arrivePlanned() const {
 // when there is no such space or they do not fit it: the item then prints
 // its piece and the literal text the general way.
 template <typename Write>
-inline bool TemplatePrinter::placeInLane(FileNumber number, const Arrival& arrival, size_t length,
-                                         const Outcome& next, Write write, bool writesAfter) {
-  const PieceSpace* const lane = out_.lentSpace(number);
-  if (lane == nullptr || !next.onePiece) return false;
+inline bool TemplatePrinter::placeInLane(const Arrival& arrival, size_t length, const Outcome& next,
+                                         Write write, bool writesAfter) {
+  const PieceSpace* const lane = arrival.lane;
+  if (!next.onePiece) return false;
   const size_t before = arrival.before != nullptr ? arrival.before->end : 0;  // from the start
   const size_t after = next.end - next.fieldEnd;
   char* at = lane->room(before + length + after + kSlack);
@@ -396,14 +399,14 @@ template <typename Format>
 // it placed whole in the lent space; else the general way.
 template <typename Format>
 inline void TemplatePrinter::printNumeric(FileNumber number, uint32_t flags, Format format) {
-  const Arrival arrival = arrivePlanned();
+  const Arrival arrival = arrivePlanned(number);
   bool placed = false;
   if (arrival.stop != nullptr) {
     size_t length = 0;
     const char* const piece = format(arrival.stop->numeric, &length);
     placed = placeInLane(
-        number, arrival, length, arrival.stop->afterNumber,
-        [&](char* at) { copyShort(at, piece, length); }, false);
+        arrival, length, arrival.stop->afterNumber, [&](char* at) { copyShort(at, piece, length); },
+        false);
   }
   if (!placed) printNumericGenerally(number, format);
   if ((flags & 3u) != 0) out_.printLineEnd(number, static_cast<int>(flags & 3u));
@@ -458,12 +461,25 @@ void TemplatePrinter::printColumns(FileNumber number, const Char* text, size_t l
       placeColumns(at, text + column, shown, piece);
       lane_->commit(piece);
     } else {
-      placeColumns(columns_, text + column, shown, piece);
-      out_.printText(number, columns_, piece, EndNothing);
+      out_.printText(number, stageColumns(text + column, shown, piece), piece, EndNothing);
       lane_ = out_.lentSpace(number);
     }
     column += piece;
   }
+}
+
+// A piece of a text field for printText: the characters shown go just
+// before the second half of the staging buffer, which holds the fill for
+// good, so that a short text needs no fill of its own; a text without a
+// NUL byte that covers the piece is its own piece.
+template <typename Char>
+const char* TemplatePrinter::stageColumns(const Char* from, size_t shown, size_t piece) {
+  if constexpr (sizeof(Char) == 1) {
+    if (shown == piece && std::memchr(from, 0, shown) == nullptr) return from;
+  }
+  char* const at = columns_ + kFieldBufferSize - shown;
+  placeShown(at, from, shown);
+  return at;
 }
 
 // A text item on a planned field, placed whole in the lent space: the ready
@@ -472,14 +488,14 @@ void TemplatePrinter::printColumns(FileNumber number, const Char* text, size_t l
 // when the item takes the general way.
 template <typename Char>
 inline bool TemplatePrinter::placeText(FileNumber number, const Char* text, size_t length) {
-  const Arrival arrival = arrivePlanned();
+  const Arrival arrival = arrivePlanned(number);
   const Stop* const stop = arrival.stop;
   if (stop == nullptr) return false;
   if (stop->blank != nullptr) {
     const size_t width = stop->text.width;
     const size_t after = stop->afterText.end - stop->afterText.fieldEnd;
     return placeInLane(
-        number, arrival, width, stop->afterText,
+        arrival, width, stop->afterText,
         [&](char* at) {
           copyShort(at, stop->blank, width + after);
           placeShown(at, text, std::min(length, width));
@@ -490,7 +506,7 @@ inline bool TemplatePrinter::placeText(FileNumber number, const Char* text, size
   const size_t width = stop->text.kind == TextField::Kind::Whole ? length : stop->text.width;
   return width <= kFieldBufferSize &&
          placeInLane(
-             number, arrival, width, stop->afterText,
+             arrival, width, stop->afterText,
              [&](char* at) { placeColumns(at, text, std::min(length, width), width); }, false);
 }
 

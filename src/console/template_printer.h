@@ -208,17 +208,19 @@ class TemplatePrinter {
   void finishOffPlan(FileNumber number, size_t taken);
   void emitLiteral(FileNumber number, size_t from, const Outcome& planned);
 
-  // Where a planned item starts: its stop and the literal text to print
-  // before its field (the template's leading text, for a statement's first
-  // item); null when the item takes the general way.
+  // Where a planned item starts: the space lent for its number, its stop and
+  // the literal text to print before its field (the template's leading
+  // text, for a statement's first item); no stop when the item takes the
+  // general way.
   struct Arrival {
+    const PieceSpace* lane = nullptr;
     const Stop* stop = nullptr;
     const Outcome* before = nullptr;
   };
-  Arrival arrivePlanned() const;
+  Arrival arrivePlanned(FileNumber number) const;
   template <typename Write>
-  bool placeInLane(FileNumber number, const Arrival& arrival, size_t length, const Outcome& next,
-                   Write write, bool writesAfter);
+  bool placeInLane(const Arrival& arrival, size_t length, const Outcome& next, Write write,
+                   bool writesAfter);
   template <typename Format>
   void printNumeric(FileNumber number, uint32_t flags, Format format);
   template <typename Format>
@@ -233,6 +235,8 @@ class TemplatePrinter {
   // then spaces.
   template <typename Char>
   void printColumns(FileNumber number, const Char* text, size_t length, size_t width);
+  template <typename Char>
+  const char* stageColumns(const Char* from, size_t shown, size_t piece);
   // A piece of the statement: into the space the printer lent, when it fits
   // there, else through printText.
   void put(FileNumber number, const char* bytes, size_t length);
@@ -252,7 +256,9 @@ class TemplatePrinter {
   // Numeric fields and gathered literal text; the bytes past the field
   // buffer are room for copying a field in one fixed-size copy.
   char work_[kFieldBufferSize + 32] = {};
-  char columns_[kFieldBufferSize];  // text fields not built in the lent space
+  // Text fields not built in the lent space: a piece's text goes just before
+  // the second half, which holds the fill for good.
+  char columns_[2 * kFieldBufferSize];
 };
 
 }  // namespace kp
