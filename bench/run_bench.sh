@@ -205,7 +205,7 @@ if [ "$cg_rows" -gt 0 ] && command -v valgrind >/dev/null 2>&1; then
           file = substr(where, 1, index(where, ":") - 1)
           fn = substr(where, index(where, ":") + 1)
           # A project file names its subsystem (the lent buffer of
-          # text_printer.h is the console's); code inlined from elsewhere
+          # text_printer.h belongs to the console); code inlined from elsewhere
           # (the standard library) goes to the function it was inlined into.
           if (file ~ /src\/console\/(console|text_printer)|console_device/ || (file !~ /src\// && fn ~ /Console::/))
             group = "console writer and colours"
