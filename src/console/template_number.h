@@ -28,9 +28,11 @@ struct DecimalValue {
     int32_t index = top() - p;
     return index >= 0 && index < count ? digits[index] : '0';
   }
-  // The value with every digit below 10^p cut off, halves going up. The one
-  // place where digits are rounded.
+  // Every digit below 10^p cut off, halves going up: the one place where
+  // digits are rounded. roundedAt gives the rounded value, roundAt rounds
+  // this one.
   DecimalValue roundedAt(int32_t p) const;
+  void roundAt(int32_t p);
 };
 
 DecimalValue decimalFromSigned(int64_t value);
