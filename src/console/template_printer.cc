@@ -352,22 +352,22 @@ inline TemplatePrinter::Arrival TemplatePrinter::arrivePlanned(FileNumber number
   return arrival;
 }
 
-// A planned item's piece, `length` bytes that write(at) builds at `at`, and
-// the literal text around its field, both straight into the space the
-// printer lent, with one look at its room. False, with nothing written,
-// when there is no such space or they do not fit it: the item then prints
-// its piece and the literal text the general way.
+// A planned item's piece, which write(at) builds at `at` and whose length it
+// returns (at most `most` bytes), and the literal text around its field,
+// both straight into the space the printer lent, with one look at its room. False, with nothing
+// written, when there is no such space or they do not fit it: the item then prints its piece and
+// the literal text the general way.
 template <typename Write>
-inline bool TemplatePrinter::placeInLane(const Arrival& arrival, size_t length, const Outcome& next,
+inline bool TemplatePrinter::placeInLane(const Arrival& arrival, size_t most, const Outcome& next,
                                          Write write, bool writesAfter) {
   const PieceSpace* const lane = arrival.lane;
   if (!next.onePiece) return false;
   const size_t before = arrival.before != nullptr ? arrival.before->end : 0;  // from the start
   const size_t after = next.end - next.fieldEnd;
-  char* at = lane->room(before + length + after + kSlack);
+  char* at = lane->room(before + most + after + kSlack);
   if (at == nullptr) return false;
   if (before != 0) copyShort(at, copy_.data(), before);
-  write(at + before);
+  const size_t length = write(at + before);
   if (!writesAfter && after != 0)
     copyShort(at + before + length, copy_.data() + next.fieldEnd, after);
   lane->commit(before + length + after);
@@ -397,15 +397,34 @@ template <typename Format>
 
 // A numeric item: on a planned field, its piece and the literal text around
 // it placed whole in the lent space; else the general way.
-template <typename Format>
-inline void TemplatePrinter::printNumeric(FileNumber number, uint32_t flags, Format format) {
+template <typename Format, typename FormatAt>
+inline void TemplatePrinter::printNumeric(FileNumber number, uint32_t flags, Format format,
+                                          FormatAt formatAt) {
   const Arrival arrival = arrivePlanned(number);
   bool placed = false;
-  if (arrival.stop != nullptr) {
+  if (arrival.stop != nullptr && arrival.stop->numeric.plainDigits) {
+    // An integer laid out where it goes, or else copied there.
+    const NumericField& field = arrival.stop->numeric;
+    placed = placeInLane(
+        arrival, static_cast<size_t>(field.width + kPlainIntegerGrowth), arrival.stop->afterNumber,
+        [&](char* at) {
+          size_t length = formatAt(field, at);
+          if (length == 0) {
+            const char* const piece = format(field, &length);
+            copyShort(at, piece, length);
+          }
+          return length;
+        },
+        false);
+  } else if (arrival.stop != nullptr) {
     size_t length = 0;
     const char* const piece = format(arrival.stop->numeric, &length);
     placed = placeInLane(
-        arrival, length, arrival.stop->afterNumber, [&](char* at) { copyShort(at, piece, length); },
+        arrival, length, arrival.stop->afterNumber,
+        [&](char* at) {
+          copyShort(at, piece, length);
+          return length;
+        },
         false);
   }
   if (!placed) printNumericGenerally(number, format);
@@ -417,33 +436,49 @@ ErrorCode TemplatePrinter::printTemplateInteger(FileNumber number, int64_t value
   // Unsigned arithmetic takes the most negative value's magnitude too.
   uint64_t magnitude = static_cast<uint64_t>(value);
   if (value < 0) magnitude = 0 - magnitude;
-  printNumeric(number, flags, [&](const NumericField& field, size_t* length) {
-    return formatInteger(field, magnitude, value < 0, work_, length);
-  });
+  printNumeric(
+      number, flags,
+      [&](const NumericField& field, size_t* length) {
+        return formatInteger(field, magnitude, value < 0, work_, length);
+      },
+      [&](const NumericField& field, char* at) {
+        return formatIntegerAt(field, magnitude, value < 0, at);
+      });
   return done();
 }
 
 ErrorCode TemplatePrinter::printTemplateUnsigned(FileNumber number, uint64_t value,
                                                  uint32_t flags) {
-  printNumeric(number, flags, [&](const NumericField& field, size_t* length) {
-    return formatInteger(field, value, false, work_, length);
-  });
+  printNumeric(
+      number, flags,
+      [&](const NumericField& field, size_t* length) {
+        return formatInteger(field, value, false, work_, length);
+      },
+      [&](const NumericField& field, char* at) {
+        return formatIntegerAt(field, value, false, at);
+      });
   return done();
 }
 
 ErrorCode TemplatePrinter::printTemplateDouble(FileNumber number, double value, uint32_t flags) {
   const DecimalValue decimal = decimalFromDouble(value);
-  printNumeric(number, flags, [&](const NumericField& field, size_t* length) {
-    return formatNumber(field, decimal, work_, length);
-  });
+  printNumeric(
+      number, flags,
+      [&](const NumericField& field, size_t* length) {
+        return formatNumber(field, decimal, work_, length);
+      },
+      [](const NumericField&, char*) { return size_t{0}; });
   return done();
 }
 
 ErrorCode TemplatePrinter::printTemplateSingle(FileNumber number, float value, uint32_t flags) {
   const DecimalValue decimal = decimalFromSingle(value);
-  printNumeric(number, flags, [&](const NumericField& field, size_t* length) {
-    return formatNumber(field, decimal, work_, length);
-  });
+  printNumeric(
+      number, flags,
+      [&](const NumericField& field, size_t* length) {
+        return formatNumber(field, decimal, work_, length);
+      },
+      [](const NumericField&, char*) { return size_t{0}; });
   return done();
 }
 
@@ -499,15 +534,19 @@ inline bool TemplatePrinter::placeText(FileNumber number, const Char* text, size
         [&](char* at) {
           copyShort(at, stop->blank, width + after);
           placeShown(at, text, std::min(length, width));
+          return width;
         },
         true);
   }
   if (stop->text.kind == TextField::Kind::None) return false;
   const size_t width = stop->text.kind == TextField::Kind::Whole ? length : stop->text.width;
-  return width <= kFieldBufferSize &&
-         placeInLane(
-             arrival, width, stop->afterText,
-             [&](char* at) { placeColumns(at, text, std::min(length, width), width); }, false);
+  return width <= kFieldBufferSize && placeInLane(
+                                          arrival, width, stop->afterText,
+                                          [&](char* at) {
+                                            placeColumns(at, text, std::min(length, width), width);
+                                            return width;
+                                          },
+                                          false);
 }
 
 // A text item the general way: the field it meets, planned or read now; the

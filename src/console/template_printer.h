@@ -219,10 +219,10 @@ class TemplatePrinter {
   };
   Arrival arrivePlanned(FileNumber number) const;
   template <typename Write>
-  bool placeInLane(const Arrival& arrival, size_t length, const Outcome& next, Write write,
+  bool placeInLane(const Arrival& arrival, size_t most, const Outcome& next, Write write,
                    bool writesAfter);
-  template <typename Format>
-  void printNumeric(FileNumber number, uint32_t flags, Format format);
+  template <typename Format, typename FormatAt>
+  void printNumeric(FileNumber number, uint32_t flags, Format format, FormatAt formatAt);
   template <typename Format>
   void printNumericGenerally(FileNumber number, Format format);
   template <typename Char>
