@@ -126,7 +126,7 @@ if [ "$tty_rows" -gt 0 ] && command -v tmux >/dev/null 2>&1; then
   table="$scratch/table-$tty_rows.txt"
   "$dir/kochbuchpruefer" </dev/null >"$table"
   socket="kp-bench-$$"
-  trap 'tmux -L "$socket" kill-server >/dev/null 2>&1' EXIT
+  trap 'tmux -L "$socket" kill-server >/dev/null 2>&1 || true' EXIT
   # in_pane NAME CMD...: "SECONDS PEAK_KIB EXIT WRITES" of CMD with its output
   # on a fresh 80x25 pane and its input at its end (so the final wait ends at
   # once: the time is the time until the prompt).
