@@ -72,8 +72,10 @@ enum class FieldLookup : uint8_t {
 // Template-formatted printing: numbers and texts laid out into the fields of
 // a template ('#' runs, backslash text fields, '!', '&', ...), with the
 // literal text around the fields printed unchanged. Everything goes out
-// through a TextPrinter. One instance serves the program; tests create their
-// own.
+// through a TextPrinter: where it lends a buffer for the number (the console
+// on redirected output), an item on a planned field builds its piece and the
+// literal text around it there in one go; otherwise each piece is a
+// printText call. One instance serves the program; tests create their own.
 class TemplatePrinter {
  public:
   // lastError, when given, is left at Ok by every operation.

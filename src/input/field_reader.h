@@ -60,12 +60,12 @@ class FieldText {
 // their own.
 //
 // Fields are read from the source's stream buffer. readRecord takes the usual
-// field, whole in the buffer with nothing special in it, straight from there:
-// a number is converted where it lies, a text assigned once into its string.
-// Every other field (quotes, a field or its line end split by a refill, a
-// pushed-back byte, a field over its length limit, a zero byte) goes byte by
-// byte, as readIntegerField and readTextField read every field. Both ways end
-// a field with the same code.
+// record, whose three fields lie whole in the buffer with nothing special in
+// them, straight from there: its number converted where it lies, its texts
+// assigned once. Every other record (quotes, a field or its line end split by
+// a refill, a pushed-back byte, a field over its length limit, a zero byte)
+// is read field by field, byte by byte, as readIntegerField and readTextField
+// read every field. Both ways end a field with the same code.
 class FieldReader {
  public:
   static constexpr size_t kIntegerFieldLimit = 67;

@@ -55,7 +55,9 @@ struct FileSlot {
   int32_t kind = 0;    // 4 disk file, 1 the console device "CON"
   int32_t access = 0;  // 0 none given, 1 read, 2 write, 3 both
   int32_t lock = 0;
-  int32_t column = 0;                       // output column kept by printing
+  // Output column kept by printing; the console counts the pieces in its
+  // lent buffer into its own slot's column when asked (Console::column).
+  int32_t column = 0;
   int32_t lineWidth = 0;                    // output line width used by zone padding
   unsigned char putBack[4] = {0, 0, 0, 0};  // first byte to be read again at the front
   int32_t putBackCount = 0;
