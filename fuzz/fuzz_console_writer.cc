@@ -199,7 +199,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     KP_CHECK(cursor.x >= 0 && cursor.x < screen.width());
     KP_CHECK(cursor.y >= 0 && cursor.y < screen.height());
     KP_CHECK(files.lastError() == kp::Ok);
-    KP_CHECK(files.slotForNumber(0)->column == placedFiles.slotForNumber(0)->column);
+    KP_CHECK(console.column() == placed.column());
   }
   console.flush();
   expectSameScreens(screen, placedScreen);

@@ -2,17 +2,20 @@
 // recorder: every operation answers Ok and leaves the error cell alone, the
 // statement's state stays inside its template copy, a LastItem item releases
 // the template, a printer that plans its templates prints what one reading
-// every field as it comes prints, and templates whose output is known print
-// exactly that.
+// every field as it comes prints, templates whose output is known print
+// exactly that, and statements whose pieces go straight into the buffer the
+// console lends print what their pieces print.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
 #include <string>
 
+#include "console/console.h"
 #include "console/template_printer.h"
 #include "console/text_printer.h"
 #include "fuzz_common.h"
 #include "input/file_table.h"
+#include "support/memory_screen.h"
 
 namespace {
 
@@ -231,14 +234,70 @@ void knownLayouts(FuzzedDataProvider& input) {
   KP_CHECK(files.lastError() == kp::Ok);
 }
 
+// Statements printed to the console on redirected output, whose pieces go
+// straight into the small buffer the device lends, print what the same
+// statements print piece by piece.
+void lanedStatements(FuzzedDataProvider& input) {
+  kp::FileTable files;
+  kp::test::MemoryScreen screen;
+  screen.setRedirected(true);
+  screen.lendRawSpace(input.ConsumeIntegralInRange<size_t>(1, 300));
+  kp::Console console(files, screen);
+  TemplatePrinter laned(console, &files);
+  RecordingPrinter out;
+  TemplatePrinter recorded(out, nullptr);
+  auto both = [&](auto operation) {
+    operation(laned);
+    operation(recorded);
+  };
+  while (input.remaining_bytes() > 0) {
+    // Zones pad from the console's column, which the recorder does not keep.
+    const uint32_t flags = input.ConsumeIntegral<uint32_t>() & ~uint32_t{kp::ItemZone};
+    switch (input.ConsumeIntegralInRange(0, 4)) {
+      case 0: {
+        const std::string text = input.ConsumeRandomLengthString(60);
+        both([&](TemplatePrinter& p) { p.beginTemplate(text.data(), text.size()); });
+        break;
+      }
+      case 1:
+        both([](TemplatePrinter& p) { p.endTemplate(0); });
+        break;
+      case 2: {
+        const int64_t value = input.ConsumeIntegral<int64_t>();
+        both([&](TemplatePrinter& p) { p.printTemplateInteger(0, value, flags); });
+        break;
+      }
+      case 3: {
+        const double value = input.ConsumeFloatingPoint<double>();
+        both([&](TemplatePrinter& p) { p.printTemplateDouble(0, value, flags); });
+        break;
+      }
+      default: {
+        const std::string text = input.ConsumeRandomLengthString(80);
+        both([&](TemplatePrinter& p) { p.printTemplateText(0, text.data(), text.size(), flags); });
+        break;
+      }
+    }
+    KP_CHECK(files.lastError() == kp::Ok);
+  }
+  console.flush();
+  KP_CHECK_EQ(screen.rawOutput(), out.output);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);
-  if (input.ConsumeBool()) {
-    knownLayouts(input);
-  } else {
-    arbitraryStatements(input);
+  switch (input.ConsumeIntegralInRange(0, 2)) {
+    case 0:
+      knownLayouts(input);
+      break;
+    case 1:
+      arbitraryStatements(input);
+      break;
+    default:
+      lanedStatements(input);
+      break;
   }
   return 0;
 }

@@ -44,19 +44,13 @@ bool allCells(const char* bytes, size_t length) {
 }
 
 // Where the column starts again after a text: just after its last CR or LF,
-// or 0 when it holds none.
+// or 0 when it holds none. Looked for from the end, so that the many pieces
+// counted at once from the lent buffer cost only their last line.
 size_t lineStartAfter(const char* bytes, size_t length) {
-  // Most texts hold no byte as low as CR: only from the first such byte on
-  // is the last line end looked for.
-  size_t i = 0;
-  for (; i < length; ++i) {
-    if (static_cast<unsigned char>(bytes[i]) <= '\r') break;
+  for (size_t i = length; i > 0; --i) {
+    if (bytes[i - 1] == '\r' || bytes[i - 1] == '\n') return i;
   }
-  size_t lineStart = 0;
-  for (; i < length; ++i) {
-    if (bytes[i] == '\r' || bytes[i] == '\n') lineStart = i + 1;
-  }
-  return lineStart;
+  return 0;
 }
 
 bool answerUsable(const ScreenBufferInfo& info) {
@@ -98,6 +92,7 @@ Console::Console(FileTable& files, ConsoleDevice& device)
 
 Console::~Console() {
   placeGathered();
+  lendSpace(0, nullptr);
   // The table outlives us in the program; leave it no hooks pointing here.
   FileSlot* slot = files_.slotForNumber(0);
   if (slot != nullptr && slot->hooks == &hooks_) *slot = FileSlot{};
@@ -112,14 +107,13 @@ void Console::start() {
 
 void Console::printText(FileNumber number, const char* bytes, size_t length, int endFlags) {
   // A piece of redirected output that fits the lent buffer, the bulk of a
-  // long table: the same copy, column and error cell as the general way.
-  FileSlot* slot = rawLaneSlot(number);
-  if (slot == nullptr || endFlags != EndNothing || !copyToRawLane(bytes, length)) {
+  // long table: copied there, its column counted when next asked for.
+  const PieceSpace* lane = lentSpace(number);
+  if (lane == nullptr || endFlags != EndNothing || !lane->place(bytes, length)) {
     printTextGenerally(number, bytes, length, endFlags);
     return;
   }
   files_.setLastError(Ok);
-  advanceColumn(*slot, bytes, length);
 }
 
 // Kept out of printText: inlined there, its registers cost every piece of
@@ -129,7 +123,7 @@ void Console::printText(FileNumber number, const char* bytes, size_t length, int
   FileSlot* slot = resolveForPrint(number);
   if (slot == nullptr) return;
   if (length != 0) writeToSlot(*slot, bytes, length);
-  if (endFlags != EndNothing) endAction(*slot, endFlags);
+  if (endFlags != EndNothing) endAction(number, *slot, endFlags);
 }
 
 void Console::printText(FileNumber number, const char* text, int endFlags) {
@@ -137,14 +131,27 @@ void Console::printText(FileNumber number, const char* text, int endFlags) {
 }
 
 void Console::printLineEnd(FileNumber number, int endFlags) {
-  FileSlot* slot = rawLaneSlot(number);
+  // The table's line end, after the row's pieces in the lent buffer.
+  const PieceSpace* const lane = lentSpace(number);
+  if (lane != nullptr && endsLine(endFlags) && placeLineEnd(*lane)) {
+    files_.setLastError(Ok);
+    return;
+  }
+  FileSlot* slot = lane != nullptr ? files_.slotForNumber(number) : nullptr;
   if (slot != nullptr) {
     files_.setLastError(Ok);
   } else {
     slot = resolveForPrint(number);
     if (slot == nullptr) return;
   }
-  endAction(*slot, endFlags);
+  endAction(number, *slot, endFlags);
+}
+
+int32_t Console::column(FileNumber number) {
+  settleColumn();
+  const FileSlot* slot = files_.slotForNumber(number);
+  if (slot == nullptr) return 0;
+  return slot->redirect != nullptr ? slot->redirect->column : slot->column;
 }
 
 FileSlot* Console::resolveForPrint(FileNumber number) {
@@ -183,13 +190,15 @@ void Console::advanceColumn(FileSlot& target, const char* bytes, size_t length) 
   target.column = static_cast<int32_t>(column);
 }
 
-void Console::endAction(FileSlot& slot, int endFlags) {
-  if ((endFlags & (EndLine | EndLineAlso)) != 0) {
-    writeToSlot(slot, kLineEnd, 2);
+void Console::endAction(FileNumber number, FileSlot& slot, int endFlags) {
+  if (endsLine(endFlags)) {
+    const PieceSpace* lane = lentSpace(number);
+    if (lane == nullptr || !placeLineEnd(*lane)) writeToSlot(slot, kLineEnd, 2);
     return;
   }
   if ((endFlags & EndZone) == 0) return;
   placeGathered();
+  settleColumn();
   // Zones start at columns 1, 15, 29, ... counted from 1; one that would not
   // fit a whole zone before the line's end starts a new line instead.
   const FileSlot& target = slot.redirect != nullptr ? *slot.redirect : slot;
@@ -220,6 +229,8 @@ void Console::prepareSlot() {
   slot->kind = kConsoleKind;
   slot->access = kReadWriteAccess;
   slot->hooks = &hooks_;
+  updateLending();
+  if (rawLane_) countedTo_ = lane_.used->load(std::memory_order_relaxed);
   const CellRect& cache = state_.windowCache;
   if (console) {
     slot->column = std::max(0, info.cursor.x - cache.left);
@@ -247,8 +258,37 @@ bool Console::fillWindowCache(ScreenBufferInfo* info) {
 
 // --- The console writer --------------------------------------------------
 
+// A line end in the lent buffer, counted with the pieces before it.
+bool Console::placeLineEnd(const PieceSpace& lane) {
+  return lane.place(kLineEnd, 2);
+}
+
+void Console::updateLending() {
+  const FileSlot* slot = files_.slotForNumber(0);
+  const bool ours = slot != nullptr && slot->hooks == &hooks_ && slot->redirect == nullptr;
+  lendSpace(0, rawLane_ && ours ? &lane_ : nullptr);
+}
+
+void Console::settleColumn() {
+  if (!rawLane_) return;
+  const size_t used = lane_.used->load(std::memory_order_relaxed);
+  FileSlot* slot = files_.slotForNumber(0);
+  // Only pieces printed to the console's own slot are in the lane uncounted.
+  if (used > countedTo_ && lentSpace(0) != nullptr) {
+    advanceColumn(*slot, lane_.data + countedTo_, used - countedTo_);
+  }
+  countedTo_ = used;
+}
+
 void Console::writeConsole(const char* bytes, size_t length) {
-  if (rawLane_ && copyToRawLane(bytes, length)) return;
+  if (rawLane_) {
+    // Whoever writes here counts the bytes (or, called directly, does not):
+    // they stay out of the count of the lane's pieces.
+    settleColumn();
+    const bool placed = lane_.place(bytes, length);
+    countedTo_ = lane_.used->load(std::memory_order_relaxed);
+    if (placed) return;
+  }
   if (state_.rowRoomKnown && allCells(bytes, length)) {
     gather(bytes, length);
     return;
@@ -291,13 +331,18 @@ void Console::writeConsoleFully(const char* bytes, size_t length) {
   if (cache.left == cache.right || cache.top == cache.bottom) {
     if (!rawSpaceAsked_) {
       rawSpaceAsked_ = true;
-      rawSpace_ = device_.rawSpace();
+      const ConsoleDevice::RawSpace space = device_.rawSpace();
+      lane_ = PieceSpace{space.data, space.used, space.capacity};
+      // From now on texts that fit the device's buffer take the raw lane.
+      rawLane_ = lane_.data != nullptr;
+      updateLending();
     }
-    // From now on texts that fit the device's buffer take the raw lane.
-    rawLane_ = rawSpace_.data != nullptr;
     state_.rowRoomKnown = false;
+    // The device may send its buffer now: what is in it is counted first.
+    settleColumn();
     writeRawBytes(bytes, length);
     device_.endOfWrite();
+    if (rawLane_) countedTo_ = lane_.used->load(std::memory_order_relaxed);
     return;
   }
 

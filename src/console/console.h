@@ -91,8 +91,16 @@ class Console : public TextPrinter {
   // (before waiting and at exit).
   void flush() {
     placeGathered();
+    settleColumn();
     device_.flushOutput();
+    countedTo_ = rawLane_ ? lane_.used->load(std::memory_order_relaxed) : 0;
   }
+
+  // The output column of a file number's slot, as zone padding reads it
+  // (0 for a number that names no slot). Pieces placed in the lent buffer
+  // are counted into the console's column only here and before the buffer
+  // is sent, not piece by piece.
+  int32_t column(FileNumber number = 0);
 
   const ConsoleState& state() const { return state_; }
   ConsoleDevice& device() { return device_; }
@@ -106,14 +114,14 @@ class Console : public TextPrinter {
   // names none; prepares the console's slot on the first print.
   FileSlot* resolveForPrint(FileNumber number);
   void printTextGenerally(FileNumber number, const char* bytes, size_t length, int endFlags);
-  // The console's slot when the raw lane serves the number, else null.
-  FileSlot* rawLaneSlot(FileNumber number) {
-    if (number != 0 || !rawLane_) return nullptr;
-    FileSlot* slot = files_.slotForNumber(0);
-    return slot->hooks == &hooks_ && slot->redirect == nullptr ? slot : nullptr;
-  }
+  // Lends the raw lane for number 0 once output is redirected into the
+  // device's buffer and the console's slot is ours; else lends nothing.
+  void updateLending();
+  // Counts the lane's bytes since the last count into the console's column.
+  void settleColumn();
   ErrorCode writeToSlot(FileSlot& slot, const char* bytes, size_t length);
-  void endAction(FileSlot& slot, int endFlags);
+  void endAction(FileNumber number, FileSlot& slot, int endFlags);
+  static bool placeLineEnd(const PieceSpace& lane);
 
   void prepareSlot();
   // Takes the window cache from the device; returns false when no console answered.
@@ -131,24 +139,21 @@ class Console : public TextPrinter {
   FileTable& files_;
   ConsoleDevice& device_;
 
-  // The raw lane: a text that fits the buffer the device lent is copied
-  // there; the length grows once the bytes are in place.
-  bool copyToRawLane(const char* bytes, size_t length) {
-    const size_t used = rawSpace_.used->load(std::memory_order_relaxed);
-    if (length > rawSpace_.capacity - used) return false;
-    std::memcpy(rawSpace_.data + used, bytes, length);
-    rawSpace_.used->store(used + length, std::memory_order_release);
-    return true;
-  }
   void writeConsoleFully(const char* bytes, size_t length);
   void advanceColumn(FileSlot& target, const char* bytes, size_t length);
   // Adds cells to the run, placing it first when they would not fit.
   void gather(const char* bytes, size_t length);
   void placeGathered();
 
-  ConsoleDevice::RawSpace rawSpace_;  // lent by the device at the first raw write
+  // The raw lane: the buffer the device lends at the first raw write, which
+  // texts that fit are copied into. The console lends it on to the pieces
+  // printed to number 0.
+  PieceSpace lane_;
   bool rawSpaceAsked_ = false;
   bool rawLane_ = false;  // output is redirected and the device lent its buffer
+  // The lane's bytes before this offset are counted in the console's column;
+  // those after it are pieces still to be counted.
+  size_t countedTo_ = 0;
   ConsoleState state_;
   DeviceHooks hooks_;
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace kp {
 
@@ -27,9 +28,11 @@ struct DecimalValue {
     int32_t index = top() - p;
     return index >= 0 && index < count ? digits[index] : '0';
   }
-  // The value with every digit below 10^p cut off, halves going up. The one
-  // place where digits are rounded.
+  // Every digit below 10^p cut off, halves going up: the one place where
+  // digits are rounded. roundedAt gives the rounded value, roundAt rounds
+  // this one.
   DecimalValue roundedAt(int32_t p) const;
+  void roundAt(int32_t p);
 };
 
 DecimalValue decimalFromSigned(int64_t value);
@@ -85,10 +88,150 @@ size_t readNumericField(const char* bytes, size_t length, NumericField& field);
 const char* formatNumber(const NumericField& field, const DecimalValue& value, char* buffer,
                          size_t* length);
 
+// How a numeric field is laid out, for formatNumber and formatInteger.
+namespace number_layout {
+
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Writes a field right to left from the end of a buffer. Bytes that would
+// fall before the buffer's start are dropped rather than written.
+class FieldBuilder {
+ public:
+  FieldBuilder(char* buffer, size_t capacity)
+      : begin_(buffer), position_(buffer + capacity), end_(buffer + capacity) {}
+
+  void put(char c) {
+    if (position_ > begin_) *--position_ = c;
+  }
+  void fill(char c, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) put(c);
+  }
+  // The digits of a magnitude; a field buffer always has room for them.
+  // Two at a time, from a table of the hundred pairs: one division for two
+  // digits saves 57 instructions a table row of 10^5 rows (callgrind).
+  void putDigits(uint64_t magnitude) {
+    while (magnitude >= 100) {
+      const uint64_t pair = magnitude % 100;
+      magnitude /= 100;
+      position_ -= 2;
+      std::memcpy(position_, kDigitPairs + 2 * pair, 2);
+    }
+    if (magnitude >= 10) {
+      position_ -= 2;
+      std::memcpy(position_, kDigitPairs + 2 * magnitude, 2);
+    } else {
+      *--position_ = static_cast<char>('0' + magnitude);
+    }
+  }
+  void putText(const char* text) {
+    for (size_t i = std::strlen(text); i > 0; --i) put(text[i - 1]);
+  }
+  // The exponent's digits, at least minDigits of them.
+  void putNumber(int32_t number, int32_t minDigits) {
+    int32_t written = 0;
+    do {
+      put(static_cast<char>('0' + number % 10));
+      number /= 10;
+      ++written;
+    } while (number != 0 || written < minDigits);
+  }
+  int32_t size() const { return static_cast<int32_t>(end_ - position_); }
+  const char* data() const { return position_; }
+
+ private:
+  char* begin_;
+  char* position_;
+  char* end_;
+};
+
+// A number needs more than three characters beyond its field: rather than
+// grow the field that far, it takes the exponent form.
+inline bool farTooWide(const NumericField& field, int32_t length) {
+  return length > field.width + 3;
+}
+
+// Fills to the field's width, or marks with '%' a number that grows it.
+inline void finishField(FieldBuilder& out, const NumericField& field) {
+  const int32_t used = out.size();
+  if (used <= field.width) {
+    out.fill(field.starFill ? '*' : ' ', field.width - used);
+    if (field.percentAlways) out.put('%');
+  } else {
+    out.put('%');
+  }
+}
+
+// formatInteger's other ways: a field of more than digits, and a number far
+// too wide for its '#' field, laid out afresh over its digits.
+const char* formatIntegerGenerally(const NumericField& field, uint64_t magnitude, bool negative,
+                                   char* buffer, size_t* length);
+const char* formatIntegerFarTooWide(const NumericField& field, const char* digits, int32_t count,
+                                    bool negative, char* buffer, size_t* length);
+
+}  // namespace number_layout
+
+// How many decimal digits a magnitude has.
+inline int32_t decimalDigits(uint64_t magnitude) {
+  int32_t count = 1;
+  for (uint64_t bound = 10; count < 20 && magnitude >= bound; bound *= 10) ++count;
+  return count;
+}
+
+// The most an integer in a plain '#' field of W positions takes: W + 6 in
+// the exponent form, less otherwise.
+constexpr int32_t kPlainIntegerGrowth = 8;
+
+// formatInteger's piece laid out straight at `at`, which has room for the
+// field's width and kPlainIntegerGrowth bytes more; returns its length, or 0
+// (having written at most into that room) for a field of more than digits
+// or a number far too wide for it, which formatInteger lays out instead. A
+// piece built in a buffer and then copied is read back before its bytes are
+// stored, and the copy waits for them: laid out in place, a table of 10^6
+// rows takes 144 ms instead of 150 (best of 32 runs each), although it runs
+// some 90 instructions a row more (callgrind).
+inline size_t formatIntegerAt(const NumericField& field, uint64_t magnitude, bool negative,
+                              char* at) {
+  using namespace number_layout;
+  if (!field.plainDigits) return 0;
+  const int32_t used = decimalDigits(magnitude) + (negative ? 1 : 0);
+  if (farTooWide(field, used)) return 0;
+  // Built right to left from where it ends if it fills its field, or grows
+  // by the '%' that finishField puts in front; it must then start at `at`.
+  const int32_t length =
+      used <= field.width ? field.width + (field.percentAlways ? 1 : 0) : used + 1;
+  FieldBuilder out(at, static_cast<size_t>(length));
+  out.putDigits(magnitude);
+  if (negative) out.put('-');
+  finishField(out, field);
+  return out.data() == at ? static_cast<size_t>(length) : 0;
+}
+
 // The same for an integer given as its magnitude and sign: the bytes of
 // formatNumber with the integer's DecimalValue, without building one unless
-// the field asks for more than digits or the number is far too wide.
-const char* formatInteger(const NumericField& field, uint64_t magnitude, bool negative,
-                          char* buffer, size_t* length);
+// the field asks for more than digits or the number is far too wide. Inline,
+// with the other ways out of line: the table prints three numbers a row, and
+// each costs 14 instructions less where the printer lays it out itself
+// (callgrind, 10^5 rows).
+inline const char* formatInteger(const NumericField& field, uint64_t magnitude, bool negative,
+                                 char* buffer, size_t* length) {
+  using namespace number_layout;
+  if (!field.plainDigits) return formatIntegerGenerally(field, magnitude, negative, buffer, length);
+  // What the general layout does for an integer with no decimal places, from
+  // the magnitude's digits straight away.
+  FieldBuilder out(buffer, kFieldBufferSize);
+  out.putDigits(magnitude);
+  const char* const digits = out.data();
+  const int32_t count = out.size();
+  if (negative) out.put('-');
+  if (farTooWide(field, out.size())) {
+    return formatIntegerFarTooWide(field, digits, count, negative, buffer, length);
+  }
+  finishField(out, field);
+  *length = static_cast<size_t>(out.size());
+  return out.data();
+}
 
 }  // namespace kp

@@ -23,11 +23,48 @@ size_t walkLiteral(const char* bytes, size_t length, Take take) {
   return i;
 }
 
-// Shows each NUL byte as a space, so that a text field keeps its width.
-void blankNulBytes(char* bytes, size_t count) {
-  char* const end = bytes + count;
-  for (char* nul = bytes; (nul = static_cast<char*>(std::memchr(nul, 0, end - nul))) != nullptr;) {
-    *nul = ' ';
+// The characters a text field shows of its text: a NUL byte as a space, so
+// that the field keeps its width.
+void placeShown(char* at, const char* from, size_t shown) {
+  for (size_t i = 0; i < shown; ++i) at[i] = from[i] != 0 ? from[i] : ' ';
+}
+
+// One byte a character: the console's 8-bit code page holds the first 256
+// characters; anything beyond shows as '?'.
+void placeShown(char* at, const char16_t* from, size_t shown) {
+  for (size_t i = 0; i < shown; ++i) at[i] = from[i] < 256 ? static_cast<char>(from[i]) : '?';
+}
+
+// What fills a text field after its text.
+void placeFill(char* at, size_t count) {
+  std::memset(at, ' ', count);
+}
+
+// One piece of a text field at `at`: `shown` characters of the text from
+// `from`, then the fill up to `piece` columns.
+template <typename Char>
+void placeColumns(char* at, const Char* from, size_t shown, size_t piece) {
+  placeShown(at, from, shown);
+  placeFill(at + shown, piece - shown);
+}
+
+// Bytes each buffer a planned item copies from or to has beyond what it
+// copies: room for copyShort's fixed-size copies.
+constexpr size_t kSlack = 32;
+
+// Copies `length` bytes where both sides have kSlack bytes of room past
+// them: up to kSlack bytes as a copy of fixed size, which the compiler makes
+// plain moves instead of a call that chooses a way by the length. The bytes
+// past `length` are copied too; whatever comes next is written over them,
+// or they lie beyond the part of the lent space that is committed. 181
+// instructions less a table row (callgrind, 10^5 rows).
+inline void copyShort(char* to, const char* from, size_t length) {
+  if (length <= kSlack / 2) {
+    std::memcpy(to, from, kSlack / 2);
+  } else if (length <= kSlack) {
+    std::memcpy(to, from, kSlack);
+  } else {
+    std::memcpy(to, from, length);
   }
 }
 
@@ -67,7 +104,7 @@ TemplatePrinter::TemplatePrinter(TextPrinter& out, FileTable* errorCell, FieldLo
     : out_(out), errorCell_(errorCell), lookup_(lookup) {
   for (size_t i = 0; i < kKeptTemplates; ++i) kept_[i].following = &kept_[(i + 1) % kKeptTemplates];
   nextKept_ = &kept_[0];
-  std::memset(columns_ + kFieldBufferSize, ' ', kFieldBufferSize);
+  placeFill(columns_ + kFieldBufferSize, kFieldBufferSize);
 }
 
 TemplateState TemplatePrinter::state() const {
@@ -79,17 +116,6 @@ TemplateState TemplatePrinter::state() const {
     state.remaining = at_->remaining;
   }
   return state;
-}
-
-ErrorCode TemplatePrinter::done() {
-  if (errorCell_ != nullptr) errorCell_->setLastError(Ok);
-  return Ok;
-}
-
-void TemplatePrinter::release() {
-  copy_.size_ = 0;  // the bytes stay kept for the next statement
-  held_ = nullptr;
-  at_ = &kNoStatement;
 }
 
 // The kept template after the last one begun is tried first: a program that
@@ -125,10 +151,10 @@ TemplatePrinter::KeptTemplate* TemplatePrinter::keep(const char* text, size_t le
   if (length > limit) length = limit;
   KeptTemplate& kept = *nextKept_;
   nextKept_ = kept.following;
-  if (kept.bytes == nullptr || length > kept.capacity) {
+  if (kept.bytes == nullptr || length + kSlack > kept.capacity) {
     // The old bytes go only after the copy, since text may lie in them.
-    const size_t capacity = std::max<size_t>(length, 64);
-    std::unique_ptr<char[]> bytes(new char[capacity]);
+    const size_t capacity = std::max<size_t>(length + kSlack, 64);
+    std::unique_ptr<char[]> bytes(new char[capacity]());
     if (length != 0) std::memcpy(bytes.get(), text, length);
     kept.bytes = std::move(bytes);
     kept.capacity = capacity;
@@ -150,11 +176,14 @@ void TemplatePrinter::plan(KeptTemplate& kept) const {
   kept.start.remaining = static_cast<int32_t>(kept.length);
   kept.start.otherwise = Place::Fresh;
   kept.stopCount = 0;
+  kept.entry = &kept.start;
   if (lookup_ == FieldLookup::EveryItem) {
     kept.leading = Outcome();  // read when the statement starts
     return;
   }
   kept.leading = outcomeAt(kept, 0);
+  // A template that starts with a field stands on it at once.
+  kept.entry = kept.leading.onePiece && kept.leading.end == 0 ? &kept.leading : &kept.start;
   const char* const bytes = kept.bytes.get();
   for (uint32_t i = 0; i < kept.stopCount; ++i) {  // outcomeAt adds the stops it reaches
     Stop& stop = kept.stops[i];
@@ -165,6 +194,33 @@ void TemplatePrinter::plan(KeptTemplate& kept) const {
     stop.afterNumber = outcomeAt(kept, stop.position + taken);
     stop.text = readTextField(at, left);
     stop.afterText = outcomeAt(kept, stop.position + stop.text.taken);
+  }
+  readyBlanks(kept);
+}
+
+// For each text field of fixed width followed by literal text of one piece:
+// the field's fill and that text, ready for an item to copy and lay its text
+// over.
+void TemplatePrinter::readyBlanks(KeptTemplate& kept) const {
+  auto blankSize = [](const Stop& stop) -> size_t {
+    const Outcome& next = stop.afterText;
+    if (stop.text.kind != TextField::Kind::Columns || !next.onePiece) return 0;
+    return stop.text.width + (next.end - next.fieldEnd);
+  };
+  size_t total = 0;
+  for (uint32_t i = 0; i < kept.stopCount; ++i) total += blankSize(kept.stops[i]);
+  kept.blanks.reset(total != 0 ? new char[total + kSlack]() : nullptr);
+  char* at = kept.blanks.get();
+  for (uint32_t i = 0; i < kept.stopCount; ++i) {
+    Stop& stop = kept.stops[i];
+    const size_t size = blankSize(stop);
+    stop.blank = nullptr;
+    if (size == 0) continue;
+    placeFill(at, stop.text.width);
+    std::memcpy(at + stop.text.width, kept.bytes.get() + stop.afterText.fieldEnd,
+                size - stop.text.width);
+    stop.blank = at;
+    at += size;
   }
 }
 
@@ -194,23 +250,16 @@ TemplatePrinter::Outcome TemplatePrinter::outcomeAt(KeptTemplate& kept, size_t f
   return outcome;
 }
 
-ErrorCode TemplatePrinter::beginTemplate(const char* text, size_t length) {
+ErrorCode TemplatePrinter::beginOtherTemplate(const char* text, size_t length) {
   if (text == nullptr) length = 0;
-  KeptTemplate* const kept = findKept(text, length);
-  held_ = kept;
-  copy_.data_ = kept->bytes.get();
-  copy_.size_ = kept->length;
-  // A template that starts with a field stands on it at once.
-  const Outcome& leading = kept->leading;
-  at_ = leading.onePiece && leading.end == 0 ? &leading : &kept->start;
+  hold(*findKept(text, length));
   return done();
 }
 
-ErrorCode TemplatePrinter::endTemplate(FileNumber number) {
-  // Every item ends on a field start or at the end, so only a template no
-  // item has touched has literal text left to print before its first field.
-  if (at_->otherwise == Place::Fresh) follow(number, held_->leading);
-  if (held_ != nullptr) release();
+ErrorCode TemplatePrinter::endUntouched(FileNumber number) {
+  lane_ = out_.lentSpace(number);
+  follow(number, held_->leading);
+  release();
   return done();
 }
 
@@ -219,6 +268,7 @@ inline const TemplatePrinter::Stop* TemplatePrinter::arrive(FileNumber number) {
 }
 
 const TemplatePrinter::Stop* TemplatePrinter::arriveOffPlan(FileNumber number) {
+  lane_ = out_.lentSpace(number);
   // A used-up template starts over, its leading literal text included.
   if (at_->otherwise == Place::UsedUp) at_ = &held_->start;
   if (at_->otherwise == Place::Fresh) follow(number, held_->leading);
@@ -231,10 +281,15 @@ inline void TemplatePrinter::follow(FileNumber number, const Outcome& outcome) {
     return;
   }
   if (outcome.end != outcome.fieldEnd) {
-    out_.printText(number, copy_.data() + outcome.fieldEnd, outcome.end - outcome.fieldEnd,
-                   EndNothing);
+    put(number, copy_.data() + outcome.fieldEnd, outcome.end - outcome.fieldEnd);
   }
   at_ = &outcome;
+}
+
+inline void TemplatePrinter::put(FileNumber number, const char* bytes, size_t length) {
+  if (lane_ != nullptr && lane_->place(bytes, length)) return;
+  out_.printText(number, bytes, length, EndNothing);
+  lane_ = out_.lentSpace(number);
 }
 
 // Literal text with '_' in it, or longer than one piece, is gathered the way
@@ -272,12 +327,12 @@ void TemplatePrinter::emitLiteral(FileNumber number, size_t from, const Outcome&
   size_t gathered = 0;
   const size_t walked = walkLiteral(copy_.data() + from, length - from, [&](char c) {
     work_[gathered++] = c;
-    if (gathered == sizeof work_) {
-      out_.printText(number, work_, gathered, EndNothing);
+    if (gathered == kFieldBufferSize) {
+      put(number, work_, gathered);
       gathered = 0;
     }
   });
-  if (gathered != 0) out_.printText(number, work_, gathered, EndNothing);
+  if (gathered != 0) put(number, work_, gathered);
   offPlan_ = planned;
   offPlan_.end = static_cast<uint32_t>(from + walked);
   offPlan_.remaining = static_cast<int32_t>(length - offPlan_.end);
@@ -285,107 +340,223 @@ void TemplatePrinter::emitLiteral(FileNumber number, size_t from, const Outcome&
   at_ = &offPlan_;
 }
 
-// A numeric item: the field it meets, planned or read now, and the piece
-// format(field, &length) lays out there; then what follows the field.
+inline TemplatePrinter::Arrival TemplatePrinter::arrivePlanned(FileNumber number) const {
+  Arrival arrival;
+  arrival.lane = out_.lentSpace(number);
+  if (arrival.lane == nullptr) return arrival;  // the general way, piece by piece
+  arrival.stop = at_->next;
+  if (arrival.stop == nullptr && at_->otherwise == Place::Fresh && held_->leading.onePiece) {
+    arrival.before = &held_->leading;
+    arrival.stop = arrival.before->next;
+  }
+  return arrival;
+}
+
+// A planned item's piece, which write(at) builds at `at` and whose length it
+// returns (at most `most` bytes), and the literal text around its field,
+// both straight into the space the printer lent, with one look at its room. False, with nothing
+// written, when there is no such space or they do not fit it: the item then prints its piece and
+// the literal text the general way.
+template <typename Write>
+inline bool TemplatePrinter::placeInLane(const Arrival& arrival, size_t most, const Outcome& next,
+                                         Write write, bool writesAfter) {
+  const PieceSpace* const lane = arrival.lane;
+  if (!next.onePiece) return false;
+  const size_t before = arrival.before != nullptr ? arrival.before->end : 0;  // from the start
+  const size_t after = next.end - next.fieldEnd;
+  char* at = lane->room(before + most + after + kSlack);
+  if (at == nullptr) return false;
+  if (before != 0) copyShort(at, copy_.data(), before);
+  const size_t length = write(at + before);
+  if (!writesAfter && after != 0)
+    copyShort(at + before + length, copy_.data() + next.fieldEnd, after);
+  lane->commit(before + length + after);
+  at_ = &next;
+  return true;
+}
+
+// A numeric item the general way: the field it meets, planned or read now,
+// and the piece format(field, &length) lays out there; then what follows
+// the field. Kept out of the item, whose usual way then saves fewer
+// registers: 22 instructions a table row less (callgrind, 10^5 rows).
 template <typename Format>
-void TemplatePrinter::printNumeric(FileNumber number, uint32_t flags, Format format) {
+[[gnu::noinline]] void TemplatePrinter::printNumericGenerally(FileNumber number, Format format) {
+  lane_ = out_.lentSpace(number);
   const Stop* const stop = arrive(number);
+  size_t taken = 0;
   size_t length = 0;
+  const char* const piece =
+      format(stop != nullptr ? stop->numeric : takeNumericField(&taken), &length);
+  put(number, piece, length);
   if (stop != nullptr) {
-    const char* const piece = format(stop->numeric, &length);
-    out_.printText(number, piece, length, EndNothing);
     follow(number, stop->afterNumber);
   } else {
-    size_t taken = 0;
-    const char* const piece = format(takeNumericField(&taken), &length);
-    out_.printText(number, piece, length, EndNothing);
     finishOffPlan(number, taken);
   }
+}
+
+// A numeric item: on a planned field, its piece and the literal text around
+// it placed whole in the lent space; else the general way.
+template <typename Format, typename FormatAt>
+inline void TemplatePrinter::printNumeric(FileNumber number, uint32_t flags, Format format,
+                                          FormatAt formatAt) {
+  const Arrival arrival = arrivePlanned(number);
+  bool placed = false;
+  if (arrival.stop != nullptr && arrival.stop->numeric.plainDigits) {
+    // An integer laid out where it goes, or else copied there.
+    const NumericField& field = arrival.stop->numeric;
+    placed = placeInLane(
+        arrival, static_cast<size_t>(field.width + kPlainIntegerGrowth), arrival.stop->afterNumber,
+        [&](char* at) {
+          size_t length = formatAt(field, at);
+          if (length == 0) {
+            const char* const piece = format(field, &length);
+            copyShort(at, piece, length);
+          }
+          return length;
+        },
+        false);
+  } else if (arrival.stop != nullptr) {
+    size_t length = 0;
+    const char* const piece = format(arrival.stop->numeric, &length);
+    placed = placeInLane(
+        arrival, length, arrival.stop->afterNumber,
+        [&](char* at) {
+          copyShort(at, piece, length);
+          return length;
+        },
+        false);
+  }
+  if (!placed) printNumericGenerally(number, format);
   if ((flags & 3u) != 0) out_.printLineEnd(number, static_cast<int>(flags & 3u));
   if ((flags & LastItem) != 0) release();
 }
+
 ErrorCode TemplatePrinter::printTemplateInteger(FileNumber number, int64_t value, uint32_t flags) {
   // Unsigned arithmetic takes the most negative value's magnitude too.
   uint64_t magnitude = static_cast<uint64_t>(value);
   if (value < 0) magnitude = 0 - magnitude;
-  printNumeric(number, flags, [&](const NumericField& field, size_t* length) {
-    return formatInteger(field, magnitude, value < 0, work_, length);
-  });
+  printNumeric(
+      number, flags,
+      [&](const NumericField& field, size_t* length) {
+        return formatInteger(field, magnitude, value < 0, work_, length);
+      },
+      [&](const NumericField& field, char* at) {
+        return formatIntegerAt(field, magnitude, value < 0, at);
+      });
   return done();
 }
 
 ErrorCode TemplatePrinter::printTemplateUnsigned(FileNumber number, uint64_t value,
                                                  uint32_t flags) {
-  printNumeric(number, flags, [&](const NumericField& field, size_t* length) {
-    return formatInteger(field, value, false, work_, length);
-  });
+  printNumeric(
+      number, flags,
+      [&](const NumericField& field, size_t* length) {
+        return formatInteger(field, value, false, work_, length);
+      },
+      [&](const NumericField& field, char* at) {
+        return formatIntegerAt(field, value, false, at);
+      });
   return done();
 }
 
 ErrorCode TemplatePrinter::printTemplateDouble(FileNumber number, double value, uint32_t flags) {
   const DecimalValue decimal = decimalFromDouble(value);
-  printNumeric(number, flags, [&](const NumericField& field, size_t* length) {
-    return formatNumber(field, decimal, work_, length);
-  });
+  printNumeric(
+      number, flags,
+      [&](const NumericField& field, size_t* length) {
+        return formatNumber(field, decimal, work_, length);
+      },
+      [](const NumericField&, char*) { return size_t{0}; });
   return done();
 }
 
 ErrorCode TemplatePrinter::printTemplateSingle(FileNumber number, float value, uint32_t flags) {
   const DecimalValue decimal = decimalFromSingle(value);
-  printNumeric(number, flags, [&](const NumericField& field, size_t* length) {
-    return formatNumber(field, decimal, work_, length);
-  });
+  printNumeric(
+      number, flags,
+      [&](const NumericField& field, size_t* length) {
+        return formatNumber(field, decimal, work_, length);
+      },
+      [](const NumericField&, char*) { return size_t{0}; });
   return done();
 }
 
-// One piece of a text field: `shown` characters of the text from `from`,
-// then spaces up to `piece` columns. Returns where the piece starts.
-template <typename Char>
-inline const char* TemplatePrinter::placeColumns(const Char* from, size_t shown, size_t piece) {
-  char* const at = columns_ + kFieldBufferSize - shown;  // the rest of the piece is spaces
-  if constexpr (sizeof(Char) == 1) {
-    // A NUL byte shows as a space, so that the field keeps its width; a text
-    // without one that covers the piece is its own piece.
-    if (shown != 0 && std::memchr(from, 0, shown) != nullptr) {
-      std::memcpy(at, from, shown);
-      blankNulBytes(at, shown);
-    } else if (shown == piece) {
-      return from;
-    } else if (shown != 0) {
-      std::memcpy(at, from, shown);
-    }
-  } else {
-    // One byte a character: the console's 8-bit code page holds the first
-    // 256 characters; anything beyond shows as '?'.
-    for (size_t i = 0; i < shown; ++i) at[i] = from[i] < 256 ? static_cast<char>(from[i]) : '?';
-  }
-  return at;
-}
-
+// The text's columns in pieces of at most the working buffer's size, each
+// built where it goes: in the lent space when it fits there, else in the
+// buffer handed to printText.
 template <typename Char>
 void TemplatePrinter::printColumns(FileNumber number, const Char* text, size_t length,
                                    size_t width) {
-  // Fields of one piece are the rule; the loop below does the same piece by
-  // piece, and costs about 75 instructions a table row more.
-  if (width <= kFieldBufferSize) {
-    if (width != 0) {
-      out_.printText(number, placeColumns(text, std::min(length, width), width), width, EndNothing);
-    }
-    return;
-  }
   for (size_t column = 0; column < width;) {
     const size_t piece = std::min(width - column, kFieldBufferSize);
     const size_t shown = column < length ? std::min(length - column, piece) : 0;
-    out_.printText(number, placeColumns(text + column, shown, piece), piece, EndNothing);
+    char* const at = lane_ != nullptr ? lane_->room(piece) : nullptr;
+    if (at != nullptr) {
+      placeColumns(at, text + column, shown, piece);
+      lane_->commit(piece);
+    } else {
+      out_.printText(number, stageColumns(text + column, shown, piece), piece, EndNothing);
+      lane_ = out_.lentSpace(number);
+    }
     column += piece;
   }
 }
 
-// A text item: the field it meets, planned or read now; the text cut or
-// filled to it; then what follows the field.
+// A piece of a text field for printText: the characters shown go just
+// before the second half of the staging buffer, which holds the fill for
+// good, so that a short text needs no fill of its own; a text without a
+// NUL byte that covers the piece is its own piece.
 template <typename Char>
-void TemplatePrinter::printText(FileNumber number, const Char* text, size_t length,
-                                uint32_t flags) {
+const char* TemplatePrinter::stageColumns(const Char* from, size_t shown, size_t piece) {
+  if constexpr (sizeof(Char) == 1) {
+    if (shown == piece && std::memchr(from, 0, shown) == nullptr) return from;
+  }
+  char* const at = columns_ + kFieldBufferSize - shown;
+  placeShown(at, from, shown);
+  return at;
+}
+
+// A text item on a planned field, placed whole in the lent space: the ready
+// fill and the literal text after it with the text laid over, or the text
+// cut or filled to a field of another kind. False, with nothing printed,
+// when the item takes the general way.
+template <typename Char>
+inline bool TemplatePrinter::placeText(FileNumber number, const Char* text, size_t length) {
+  const Arrival arrival = arrivePlanned(number);
+  const Stop* const stop = arrival.stop;
+  if (stop == nullptr) return false;
+  if (stop->blank != nullptr) {
+    const size_t width = stop->text.width;
+    const size_t after = stop->afterText.end - stop->afterText.fieldEnd;
+    return placeInLane(
+        arrival, width, stop->afterText,
+        [&](char* at) {
+          copyShort(at, stop->blank, width + after);
+          placeShown(at, text, std::min(length, width));
+          return width;
+        },
+        true);
+  }
+  if (stop->text.kind == TextField::Kind::None) return false;
+  const size_t width = stop->text.kind == TextField::Kind::Whole ? length : stop->text.width;
+  return width <= kFieldBufferSize && placeInLane(
+                                          arrival, width, stop->afterText,
+                                          [&](char* at) {
+                                            placeColumns(at, text, std::min(length, width), width);
+                                            return width;
+                                          },
+                                          false);
+}
+
+// A text item the general way: the field it meets, planned or read now; the
+// text cut or filled to it; then what follows the field. Kept out of the
+// item, which then calls no helper on its usual way and saves fewer
+// registers: 39 instructions a table row less (callgrind, 10^5 rows).
+template <typename Char>
+[[gnu::noinline]] void TemplatePrinter::printTextGenerally(FileNumber number, const Char* text,
+                                                           size_t length) {
+  lane_ = out_.lentSpace(number);
   const Stop* const stop = arrive(number);
   const TextField field = stop != nullptr ? stop->text : takeTextField();
   if (field.kind != TextField::Kind::None) {
@@ -396,6 +567,12 @@ void TemplatePrinter::printText(FileNumber number, const Char* text, size_t leng
   } else {
     finishOffPlan(number, field.taken);
   }
+}
+
+template <typename Char>
+inline void TemplatePrinter::printText(FileNumber number, const Char* text, size_t length,
+                                       uint32_t flags) {
+  if (!placeText(number, text, length)) printTextGenerally(number, text, length);
   if ((flags & LastItem) != 0) {
     if ((flags & ItemLineEnd) != 0) out_.printLineEnd(number, EndLine);
     release();

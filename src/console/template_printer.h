@@ -72,8 +72,10 @@ enum class FieldLookup : uint8_t {
 // Template-formatted printing: numbers and texts laid out into the fields of
 // a template ('#' runs, backslash text fields, '!', '&', ...), with the
 // literal text around the fields printed unchanged. Everything goes out
-// through a TextPrinter. One instance serves the program; tests create their
-// own.
+// through a TextPrinter: where it lends a buffer for the number (the console
+// on redirected output), an item on a planned field builds its piece and the
+// literal text around it there in one go; otherwise each piece is a
+// printText call. One instance serves the program; tests create their own.
 class TemplatePrinter {
  public:
   // lastError, when given, is left at Ok by every operation.
@@ -83,13 +85,31 @@ class TemplatePrinter {
   TemplatePrinter(const TemplatePrinter&) = delete;
   TemplatePrinter& operator=(const TemplatePrinter&) = delete;
 
-  ErrorCode beginTemplate(const char* text, size_t length);
+  // Inline: a program printing its rows statement by statement begins each
+  // template right after the one it began after last time, and finds it kept
+  // at the first look.
+  ErrorCode beginTemplate(const char* text, size_t length) {
+    KeptTemplate* const kept = nextKept_;
+    if (text != nullptr && kept->length == length &&
+        std::memcmp(kept->bytes.get(), text, length) == 0) {
+      nextKept_ = kept->following;
+      hold(*kept);
+      return done();
+    }
+    return beginOtherTemplate(text, length);
+  }
   // NUL-terminated. Inline, so that the length of a constant template is
   // known when compiling the caller.
   ErrorCode beginTemplate(const char* text) {
     return beginTemplate(text, text != nullptr ? std::strlen(text) : 0);
   }
-  ErrorCode endTemplate(FileNumber number);
+  ErrorCode endTemplate(FileNumber number) {
+    // Every item ends on a field start or at the end, so only a template no
+    // item has touched has literal text left to print before its first field.
+    if (at_->otherwise == Place::Fresh) return endUntouched(number);
+    release();
+    return done();
+  }
 
   ErrorCode printTemplateInteger(FileNumber number, int64_t value, uint32_t flags);
   ErrorCode printTemplateUnsigned(FileNumber number, uint64_t value, uint32_t flags);
@@ -128,6 +148,9 @@ class TemplatePrinter {
     TextField text;
     Outcome afterNumber;
     Outcome afterText;
+    // A text field of fixed width with literal text of one piece after it:
+    // the field's fill and that text, ready made.
+    const char* blank = nullptr;
   };
   static constexpr size_t kMaxStops = 16;
   // A template the printer keeps, with its plan: the literal text at its
@@ -140,19 +163,37 @@ class TemplatePrinter {
     KeptTemplate* following = nullptr;  // the next in turn
     Outcome start;                      // where a statement starts: Fresh
     Outcome leading;                    // the literal text before the first field
+    const Outcome* entry = &start;      // where beginTemplate puts the statement
     uint32_t stopCount = 0;
     Stop stops[kMaxStops];
+    std::unique_ptr<char[]> blanks;  // where the stops' blanks are
   };
   static constexpr size_t kKeptTemplates = 4;
 
-  ErrorCode done();
-  void release();
+  ErrorCode done() {
+    if (errorCell_ != nullptr) errorCell_->setLastError(Ok);
+    return Ok;
+  }
+  void hold(KeptTemplate& kept) {
+    held_ = &kept;
+    copy_.data_ = kept.bytes.get();
+    copy_.size_ = kept.length;
+    at_ = kept.entry;
+  }
+  void release() {
+    copy_.size_ = 0;  // the bytes stay kept for the next statement
+    held_ = nullptr;
+    at_ = &kNoStatement;
+  }
+  ErrorCode beginOtherTemplate(const char* text, size_t length);
+  ErrorCode endUntouched(FileNumber number);
 
   // The kept template with these bytes, kept now when none is.
   KeptTemplate* findKept(const char* text, size_t length);
   KeptTemplate* findOtherKept(const char* text, size_t length);
   KeptTemplate* keep(const char* text, size_t length);
   void plan(KeptTemplate& kept) const;
+  void readyBlanks(KeptTemplate& kept) const;
   Outcome outcomeAt(KeptTemplate& kept, size_t fieldEnd) const;
 
   // Start of an item: the planned stop it meets, or nullptr when it reads
@@ -169,16 +210,38 @@ class TemplatePrinter {
   void finishOffPlan(FileNumber number, size_t taken);
   void emitLiteral(FileNumber number, size_t from, const Outcome& planned);
 
+  // Where a planned item starts: the space lent for its number, its stop and
+  // the literal text to print before its field (the template's leading
+  // text, for a statement's first item); no stop when the item takes the
+  // general way.
+  struct Arrival {
+    const PieceSpace* lane = nullptr;
+    const Stop* stop = nullptr;
+    const Outcome* before = nullptr;
+  };
+  Arrival arrivePlanned(FileNumber number) const;
+  template <typename Write>
+  bool placeInLane(const Arrival& arrival, size_t most, const Outcome& next, Write write,
+                   bool writesAfter);
+  template <typename Format, typename FormatAt>
+  void printNumeric(FileNumber number, uint32_t flags, Format format, FormatAt formatAt);
   template <typename Format>
-  void printNumeric(FileNumber number, uint32_t flags, Format format);
+  void printNumericGenerally(FileNumber number, Format format);
   template <typename Char>
   void printText(FileNumber number, const Char* text, size_t length, uint32_t flags);
+  template <typename Char>
+  bool placeText(FileNumber number, const Char* text, size_t length);
+  template <typename Char>
+  void printTextGenerally(FileNumber number, const Char* text, size_t length);
   // Prints `width` columns of a text of `length` characters: its first ones,
   // then spaces.
   template <typename Char>
   void printColumns(FileNumber number, const Char* text, size_t length, size_t width);
   template <typename Char>
-  const char* placeColumns(const Char* from, size_t shown, size_t piece);
+  const char* stageColumns(const Char* from, size_t shown, size_t piece);
+  // A piece of the statement: into the space the printer lent, when it fits
+  // there, else through printText.
+  void put(FileNumber number, const char* bytes, size_t length);
 
   static const Outcome kNoStatement;
 
@@ -191,9 +254,12 @@ class TemplatePrinter {
   Outcome offPlan_;                    // where an item off the plan left it
   KeptTemplate kept_[kKeptTemplates];
   KeptTemplate* nextKept_ = nullptr;  // the one tried first; also the next to be replaced
-  char work_[kFieldBufferSize];       // numeric fields and gathered literal text
-  // Text fields: the text's part goes just before the second half, which
-  // holds spaces for good, so a short text needs no fill of its own.
+  const PieceSpace* lane_ = nullptr;  // lent for the number, asked before the general way
+  // Numeric fields and gathered literal text; the bytes past the field
+  // buffer are room for copying a field in one fixed-size copy.
+  char work_[kFieldBufferSize + 32] = {};
+  // Text fields not built in the lent space: a piece's text goes just before
+  // the second half, which holds the fill for good.
   char columns_[2 * kFieldBufferSize];
 };
 

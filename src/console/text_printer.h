@@ -1,6 +1,9 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 #include "input/file_table.h"
 
@@ -15,6 +18,34 @@ enum EndFlags : int {
   EndLineAlso = 4,
 };
 
+// A buffer whose output is sent later, lent by a printer so that a caller
+// printing many small pieces copies each straight into it instead of calling
+// printText. A piece goes to data + *used; *used grows past it only once its
+// bytes are in place, since the buffer may be sent from a signal handler.
+struct PieceSpace {
+  char* data = nullptr;
+  std::atomic<size_t>* used = nullptr;
+  size_t capacity = 0;
+
+  // Where a piece of `length` bytes would go, or null when it does not fit.
+  char* room(size_t length) const {
+    const size_t at = used->load(std::memory_order_relaxed);
+    return length <= capacity - at ? data + at : nullptr;
+  }
+  // The piece written at room(length) is in place.
+  void commit(size_t length) const {
+    used->store(used->load(std::memory_order_relaxed) + length, std::memory_order_release);
+  }
+  // Copies a piece that fits; false (nothing copied) when it does not.
+  bool place(const char* bytes, size_t length) const {
+    char* const at = room(length);
+    if (at == nullptr) return false;
+    std::memcpy(at, bytes, length);
+    commit(length);
+    return true;
+  }
+};
+
 // Printing of texts and line ends to a file number. The console implements
 // it; the template printer prints through it.
 class TextPrinter {
@@ -22,6 +53,32 @@ class TextPrinter {
   virtual ~TextPrinter() = default;
   virtual void printText(FileNumber number, const char* bytes, size_t length, int endFlags) = 0;
   virtual void printLineEnd(FileNumber number, int endFlags) = 0;
+
+  // The space this printer lends for pieces to `number`, or null. A piece
+  // placed there is printed as printText(number, piece, EndNothing) would
+  // print it; one that does not fit goes through printText, which makes
+  // room. Asked again after any other call to the printer. Not virtual: a
+  // template statement asks at every item.
+  const PieceSpace* lentSpace(FileNumber number) const {
+    return number == lentTo_ ? lent_ : nullptr;
+  }
+
+ protected:
+  // Lends `space` (null: nothing) for pieces to `number`.
+  void lendSpace(FileNumber number, const PieceSpace* space) {
+    lent_ = space;
+    lentTo_ = space != nullptr ? number : kNoNumber;
+  }
+
+ private:
+  static constexpr FileNumber kNoNumber = INT32_MIN;
+  const PieceSpace* lent_ = nullptr;
+  FileNumber lentTo_ = kNoNumber;
 };
+
+// True for the end flags that end the line (they win over a zone advance).
+constexpr bool endsLine(int endFlags) {
+  return (endFlags & (EndLine | EndLineAlso)) != 0;
+}
 
 }  // namespace kp

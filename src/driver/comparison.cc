@@ -93,12 +93,14 @@ void printRow(Program& program, int64_t rowNumber, const RecipeEntry& recipe1,
   out.printTemplateInteger(kConsole, recipe2.number, 0);
   out.endTemplate(kConsole);
 
-  setForeground(console, colourFor(compareTexts(recipe1.shortText, recipe2.shortText) != 0));
+  setForeground(console,
+                colourFor(compareTexts(recipe1.shortText.view(), recipe2.shortText.view()) != 0));
   beginStatement(out, kRightShortTemplate);
   out.printTemplateText(kConsole, recipe2.shortText.data(), recipe2.shortText.size(), 0);
   out.endTemplate(kConsole);
 
-  setForeground(console, colourFor(compareTexts(recipe1.longText, recipe2.longText) != 0));
+  setForeground(console,
+                colourFor(compareTexts(recipe1.longText.view(), recipe2.longText.view()) != 0));
   beginStatement(out, kRightLongTemplate);
   out.printTemplateText(kConsole, recipe2.longText.data(), recipe2.longText.size(),
                         LastItem | ItemLineEnd);
@@ -115,7 +117,7 @@ std::string executableDirectory(const std::string& executablePath, char separato
   return executablePath.substr(0, last);
 }
 
-int compareTexts(const std::string& first, const std::string& second) {
+int compareTexts(std::string_view first, std::string_view second) {
   size_t common = first.size() < second.size() ? first.size() : second.size();
   int order = std::memcmp(first.data(), second.data(), common);  // compares as unsigned char
   if (order != 0) return order > 0 ? 1 : -1;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "driver/program.h"
 
@@ -10,8 +11,8 @@ namespace kp {
 // One record of a recipe file.
 struct RecipeEntry {
   int32_t number = 0;
-  std::string shortText;
-  std::string longText;
+  FieldText shortText;
+  FieldText longText;
 };
 
 // Everything of the run up to and including the wait for a key; returns
@@ -28,6 +29,6 @@ std::string executableDirectory(const std::string& executablePath, char separato
 
 // Byte-wise comparison: 0 when equal, -1 / +1 by the first differing byte
 // (unsigned), else by length.
-int compareTexts(const std::string& first, const std::string& second);
+int compareTexts(std::string_view first, std::string_view second);
 
 }  // namespace kp

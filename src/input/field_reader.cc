@@ -258,7 +258,8 @@ int32_t integerByBytes(SourceView& in) {
   return looksFloating ? parseFloatToken(token, length) : parseIntegerToken(token, length);
 }
 
-void textByBytes(SourceView& in, std::string& text) {
+template <typename Text>
+void textByBytes(SourceView& in, Text& text) {
   char token[FieldReader::kTextFieldLimit + 1];
   const size_t count =
       splitToken(in, FieldReader::kTextFieldLimit, FieldKind::Text, token, nullptr);
@@ -266,63 +267,77 @@ void textByBytes(SourceView& in, std::string& text) {
   text.assign(token, zero != nullptr ? static_cast<const char*>(zero) - token : count);
 }
 
-// The shortcuts. A number whose bytes, after any blanks, lie in the buffer as
-// a run of simply stored bytes, ended by a separator or a blank, is converted
-// where it lies; a text whose bytes lie there up to its separator, without
-// quotes around them or a zero byte in them, is assigned from there. Either
-// takes its field only when the bytes that decide the field's end are in the
-// buffer too, and otherwise takes nothing and returns false. Together they
-// halve the cost of a record: 407 instructions instead of 840 byte by byte
-// (callgrind, a generated pair of 10^5 records).
-bool takeSimpleInteger(SourceView& in, int32_t& value) {
-  const unsigned char* p = in.buffered();
-  while (isBlank(*p)) ++p;
-  const unsigned char* const start = p;
-  while (kRuns.number[*p]) ++p;
-  const unsigned char* const stop = p;
-  if (stop == in.bufferedEnd() || !(isSeparator(roleOf(*stop)) || isBlank(*stop)) ||
-      static_cast<size_t>(stop - start) > FieldReader::kIntegerFieldLimit) {
-    return false;
-  }
-  BufferedBytes rest(stop + 1, in.bufferedEnd());
+// The record path. A record whose three fields are plain, each lying in the
+// stream's buffer together with the bytes that end it, is taken from there:
+// its number converted where it lies, its texts assigned once. A plain
+// number is a run of simply stored bytes ended by a separator or a blank; a
+// plain text has no quotes around it and no zero byte in it and ends at a
+// separator. Blanks before either are skipped. Any other record is read
+// field by field, as readIntegerField and readTextField read it.
+struct PlainField {
+  const unsigned char* start = nullptr;
+  const unsigned char* stop = nullptr;  // the byte that ends the token
+  size_t size() const { return static_cast<size_t>(stop - start); }
+};
+
+// After a plain token: where the next field starts, by the same rule as
+// every field's end, or null when that rule needs a byte beyond the buffer.
+// The three helpers of the record path are made part of it: 28 instructions
+// a table row less (callgrind, 10^5 rows), where the compiler would call
+// each on its own.
+[[gnu::always_inline]] inline const unsigned char* afterToken(const unsigned char* stop,
+                                                              const unsigned char* end) {
+  BufferedBytes rest(stop + 1, end);
   finishField(rest, *stop);
-  if (rest.ranOut()) return false;
-  value =
-      parseIntegerToken(reinterpret_cast<const char*>(start), static_cast<size_t>(stop - start));
-  in.consumeTo(rest.position());
-  return true;
+  return rest.ranOut() ? nullptr : rest.position();
 }
 
-bool takeSimpleText(SourceView& in, std::string& text) {
-  const unsigned char* p = in.buffered();
+// The buffer's end is always followed by a line feed, which no run takes:
+// the scans below stop there without testing their bounds.
+[[gnu::always_inline]] inline const unsigned char* plainInteger(const unsigned char* p,
+                                                                const unsigned char* end,
+                                                                PlainField* field) {
   while (isBlank(*p)) ++p;
-  const unsigned char* const start = p;
+  field->start = p;
+  while (kRuns.number[*p]) ++p;
+  field->stop = p;
+  if (p == end || !(isSeparator(roleOf(*p)) || isBlank(*p)) ||
+      field->size() > FieldReader::kIntegerFieldLimit) {
+    return nullptr;
+  }
+  return afterToken(p, end);
+}
+
+[[gnu::always_inline]] inline const unsigned char* plainText(const unsigned char* p,
+                                                             const unsigned char* end,
+                                                             PlainField* field) {
+  while (isBlank(*p)) ++p;
+  field->start = p;
   if (kRuns.textStart[*p]) {
     do ++p;
     while (kRuns.text[*p]);
   }
-  const unsigned char* const stop = p;
-  if (stop == in.bufferedEnd() || !isSeparator(roleOf(*stop)) ||
-      static_cast<size_t>(stop - start) > FieldReader::kTextFieldLimit) {
-    return false;
+  field->stop = p;
+  if (p == end || !isSeparator(roleOf(*p)) || field->size() > FieldReader::kTextFieldLimit) {
+    return nullptr;
   }
-  BufferedBytes rest(stop + 1, in.bufferedEnd());
-  finishField(rest, *stop);
-  if (rest.ranOut()) return false;
-  text.assign(reinterpret_cast<const char*>(start), static_cast<size_t>(stop - start));
-  in.consumeTo(rest.position());
-  return true;
+  return afterToken(p, end);
+}
+
+// A plain text from the stream's buffer, which has room to read past it.
+void assignPlain(std::string& text, const PlainField& field) {
+  text.assign(reinterpret_cast<const char*>(field.start), field.size());
+}
+void assignPlain(FieldText& text, const PlainField& field) {
+  static_assert(FileStream::kReadSlack >= FieldText::kShort);
+  text.assignFromRoomy(reinterpret_cast<const char*>(field.start), field.size());
 }
 
 }  // namespace
 
-ErrorCode FieldReader::beginFileInput(FileNumber number) {
-  FileSlot* slot = files_.slotForNumber(number);
-  if (slot == nullptr || slot->hooks == nullptr) return files_.setLastError(IllegalCall);
-  cursor_.source = slot;
-  std::string().swap(cursor_.sourceText);  // releases its storage too
+void FieldReader::releaseSourceText() {
+  std::string().swap(cursor_.sourceText);
   cursor_.textPosition = 0;
-  return files_.setLastError(Ok);
 }
 
 int FieldReader::nextInputChar() {
@@ -362,19 +377,52 @@ ErrorCode FieldReader::readIntegerField(int32_t& value) {
   return files_.setLastError(Ok);
 }
 
-ErrorCode FieldReader::readTextField(std::string& text) {
+template <typename Text>
+ErrorCode FieldReader::readText(Text& text) {
   SourceView in(*this);
   textByBytes(in, text);
   return files_.setLastError(Ok);
 }
 
+ErrorCode FieldReader::readTextField(std::string& text) {
+  return readText(text);
+}
+
+ErrorCode FieldReader::readTextField(FieldText& text) {
+  return readText(text);
+}
+
 ErrorCode FieldReader::readRecord(int32_t& number, std::string& shortText, std::string& longText) {
-  SourceView in(*this);
-  if (!takeSimpleInteger(in, number)) number = integerByBytes(in);
-  for (std::string* text : {&shortText, &longText}) {
-    if (!takeSimpleText(in, *text)) textByBytes(in, *text);
+  return readRecordInto(number, shortText, longText);
+}
+
+ErrorCode FieldReader::readRecord(int32_t& number, FieldText& shortText, FieldText& longText) {
+  return readRecordInto(number, shortText, longText);
+}
+
+template <typename Text>
+ErrorCode FieldReader::readRecordInto(int32_t& number, Text& shortText, Text& longText) {
+  FileSlot* source = cursor_.source;
+  if (source != nullptr && source->hooks == &diskFileHooks && source->putBackCount == 0 &&
+      source->stream != nullptr) {
+    FileStream& stream = *source->stream;
+    const unsigned char* const end = stream.bufferedEnd();
+    PlainField fields[3];
+    const unsigned char* p = plainInteger(stream.bufferedBegin(), end, &fields[0]);
+    if (p != nullptr) p = plainText(p, end, &fields[1]);
+    if (p != nullptr) p = plainText(p, end, &fields[2]);
+    if (p != nullptr) {
+      // A plain number holds no blank and no '&': it is the decimal form.
+      number = parseDecimalToken(reinterpret_cast<const char*>(fields[0].start), fields[0].size());
+      assignPlain(shortText, fields[1]);
+      assignPlain(longText, fields[2]);
+      stream.consumeBufferedTo(p);
+      return files_.setLastError(Ok);
+    }
   }
-  return files_.setLastError(Ok);
+  readIntegerField(number);
+  readTextField(shortText);
+  return readTextField(longText);
 }
 
 }  // namespace kp

@@ -16,6 +16,9 @@ namespace kp {
 class FileStream {
  public:
   static constexpr size_t kBufferSize = 8192;
+  // Bytes past the line feed behind the buffered bytes that a reader may
+  // read (and must not use): room for copies of fixed size.
+  static constexpr size_t kReadSlack = 32;
 
   // Opens an existing, readable regular file for reading from its first byte.
   // On success *stream is the new stream and *size the file's length in bytes
@@ -89,7 +92,7 @@ class FileStream {
   bool ended_ = false;
   intptr_t handle_;            // file descriptor, or the platform's FILE*
   int64_t limitPosition_ = 0;  // file position of limit_
-  unsigned char buffer_[kBufferSize + 1] = {'\n'};
+  unsigned char buffer_[kBufferSize + 1 + kReadSlack] = {'\n'};
 };
 
 }  // namespace kp

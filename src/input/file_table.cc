@@ -19,7 +19,7 @@ int32_t diskEndOfFile(FileSlot& slot) {
   }
   // Every byte the file had at the open has been consumed, whether or not a
   // read has yet tried to go past it.
-  return slot.hooks->tell(slot) >= slot.size ? -1 : 0;
+  return FileTable::inputAtEnd(slot);
 }
 
 ErrorCode diskClose(FileSlot& slot) {
@@ -133,7 +133,7 @@ ErrorCode FileTable::openFile(const char* path, int32_t mode, int32_t access, in
   return setLastError(Ok);
 }
 
-int32_t FileTable::atEndOfFile(FileNumber number) const {
+int32_t FileTable::atEndOfFileOtherwise(FileNumber number) const {
   const FileSlot* slot = slotForNumber(number);
   if (slot == nullptr || slot->hooks == nullptr || slot->hooks->endOfFile == nullptr) return -1;
   if (slot->putBackCount > 0) return 0;

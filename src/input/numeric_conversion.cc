@@ -33,8 +33,11 @@ size_t skipSpaces(const char* token, size_t length) {
   return i;
 }
 
-// Base 10 with saturation at 2^32 - 1; a '-' negates modulo 2^32 afterwards.
-int32_t parseUnsignedDecimal(const char* p, const char* end) {
+}  // namespace
+
+int32_t parseDecimalToken(const char* token, size_t length) {
+  const char* p = token;
+  const char* const end = token + length;
   while (p != end && isWhiteSpace(*p)) ++p;
   bool negative = false;
   if (p != end && (*p == '+' || *p == '-')) negative = *p++ == '-';
@@ -52,8 +55,6 @@ int32_t parseUnsignedDecimal(const char* p, const char* end) {
   if (negative) result = 0u - result;
   return static_cast<int32_t>(result);
 }
-
-}  // namespace
 
 int32_t parseRadixDigits(const char* digits, size_t length, int base) {
   if (base < 2 || base > 16) return 0;
@@ -86,7 +87,7 @@ int32_t parseIntegerToken(const char* token, size_t length) {
         return parseRadixDigits(rest + 1, restLength - 1, 8);
     }
   }
-  return parseUnsignedDecimal(rest, rest + restLength);
+  return parseDecimalToken(rest, restLength);
 }
 
 // Decimal floating syntax only (no "inf", "nan" or hexadecimal forms): the

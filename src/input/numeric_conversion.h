@@ -11,6 +11,12 @@ namespace kp {
 // Decimal or radix ('&H', '&O', '&B', '&' + octal) integer token.
 int32_t parseIntegerToken(const char* token, size_t length);
 
+// The decimal form alone, as the standard strtoul reads it in base 10:
+// white space, a sign, digits up to the first other byte, saturated at
+// 2^32 - 1, a '-' negating modulo 2^32. parseIntegerToken's way for a token
+// that is no radix form.
+int32_t parseDecimalToken(const char* token, size_t length);
+
 // Digits of the given base (2, 8 or 16) up to the first other byte, modulo 2^32.
 int32_t parseRadixDigits(const char* digits, size_t length, int base);
 

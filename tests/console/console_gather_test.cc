@@ -2,6 +2,7 @@
 // must print exactly what the same pieces print one at a time.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <string>
 #include <string_view>
@@ -19,7 +20,7 @@ struct Rig {
   void print(std::string_view text, int endFlags = EndNothing) {
     console.printText(0, text.data(), text.size(), endFlags);
   }
-  int32_t column() { return files.slotForNumber(0)->column; }
+  int32_t column() { return console.column(); }
 
   FileTable files;
   MemoryScreen screen;
@@ -123,6 +124,56 @@ TEST(ConsoleGather, RedirectedPiecesInTheLentBufferAreThePiecesWritten) {
     lane.console.flush();
     ASSERT_EQ(lane.screen.rawOutput(), plain.screen.rawOutput()) << "round " << round;
   }
+}
+
+// The console lends its buffer only for number 0, only once output is found
+// redirected into a device buffer, and only while its slot is its own.
+TEST(ConsoleLending, OnlyRedirectedOutputIntoADeviceBufferIsLent) {
+  struct Case {
+    bool redirected;
+    size_t deviceBuffer;  // 0: the device keeps none
+    bool lent;
+  };
+  for (const Case& c : {Case{false, 64, false}, Case{true, 0, false}, Case{true, 64, true}}) {
+    Rig rig(80, 25, 0);
+    rig.screen.setRedirected(c.redirected);
+    if (c.deviceBuffer != 0) rig.screen.lendRawSpace(c.deviceBuffer);
+    EXPECT_EQ(rig.console.lentSpace(0), nullptr) << "nothing before the first print";
+    rig.print("x");
+    EXPECT_EQ(rig.console.lentSpace(0) != nullptr, c.lent) << c.redirected << c.deviceBuffer;
+    EXPECT_EQ(rig.console.lentSpace(1), nullptr);
+    EXPECT_EQ(rig.console.lentSpace(-1), nullptr);
+  }
+}
+
+// Bytes written with writeConsole itself move no column; pieces printed to
+// number 0 do, also those waiting in the lent buffer to be counted.
+TEST(ConsoleLending, TheColumnCountsPrintedPiecesOnly) {
+  Rig lane(80, 25, 0);
+  Rig plain(80, 25, 0);
+  for (Rig* rig : {&lane, &plain}) rig->screen.setRedirected(true);
+  lane.screen.lendRawSpace(50);
+  const struct {
+    bool print;  // else writeConsole
+    const char* text;
+  } steps[] = {{true, "abc"},   {false, "\r\n12345"},
+               {true, "de"},    {false, "xyz"},
+               {true, "fg\rh"}, {true, "0123456789012345678901234567890123456789"},
+               {false, "\n"},   {true, "i"}};
+  for (const auto& step : steps) {
+    for (Rig* rig : {&lane, &plain}) {
+      if (step.print) {
+        rig->print(step.text);
+      } else {
+        rig->console.writeConsole(step.text, std::strlen(step.text));
+      }
+    }
+    ASSERT_EQ(lane.column(), plain.column()) << step.text;
+  }
+  EXPECT_EQ(plain.column(), 42) << "h, 40 digits and i since the last printed CR";
+  lane.console.flush();
+  plain.console.flush();
+  EXPECT_EQ(lane.screen.rawOutput(), plain.screen.rawOutput());
 }
 
 // A row in the shape of the table: fields in two colours, then a line end.

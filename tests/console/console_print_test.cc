@@ -152,13 +152,13 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ConsoleColumn, CountsFromLastLineEndInText) {
   Rig rig(true);
   rig.print("abcdefghij\r\ncd");
-  EXPECT_EQ(rig.files.slotForNumber(0)->column, 2);
+  EXPECT_EQ(rig.console.column(), 2);
   rig.print("xyz\n");
-  EXPECT_EQ(rig.files.slotForNumber(0)->column, 0);
+  EXPECT_EQ(rig.console.column(), 0);
   rig.print("12345", EndZone);
-  EXPECT_EQ(rig.files.slotForNumber(0)->column, 14);
+  EXPECT_EQ(rig.console.column(), 14);
   rig.print("q", EndLine);
-  EXPECT_EQ(rig.files.slotForNumber(0)->column, 0);
+  EXPECT_EQ(rig.console.column(), 0);
 }
 
 // Line ends are looked for several bytes at a time: every length class and
@@ -172,14 +172,14 @@ TEST(ConsoleColumn, FindsALineEndAtAnyPositionOfTextsOfAnyLength) {
         std::string text(length, 'x');
         text[at] = lineEnd;
         rig.print(text);
-        EXPECT_EQ(rig.files.slotForNumber(0)->column, static_cast<int32_t>(length - at - 1))
+        EXPECT_EQ(rig.console.column(), static_cast<int32_t>(length - at - 1))
             << "length " << length << " line end at " << at;
       }
     }
     Rig rig(true);
     rig.print("abc");
     rig.print(std::string(length, '\x0e'));  // the lowest byte that is no line end
-    EXPECT_EQ(rig.files.slotForNumber(0)->column, static_cast<int32_t>(3 + length));
+    EXPECT_EQ(rig.console.column(), static_cast<int32_t>(3 + length));
   }
 }
 

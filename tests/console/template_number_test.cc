@@ -266,6 +266,18 @@ TEST(IntegerLayout, MatchesTheGeneralLayout) {
     const char* generalPiece = formatNumber(field, value, general, &generalLength);
     ASSERT_EQ(std::string(fastPiece, fastLength), std::string(generalPiece, generalLength))
         << "[" << text << "] " << (negative ? "-" : "") << magnitude;
+    // Laid out where it goes: the same bytes, or none for the layouts it
+    // leaves to formatInteger, and nothing written beyond its room.
+    std::string room(static_cast<size_t>(field.width + kPlainIntegerGrowth) + 1, '\x7f');
+    const size_t placed = formatIntegerAt(field, magnitude, negative, room.data());
+    ASSERT_EQ(room.back(), '\x7f');
+    if (placed != 0) {
+      ASSERT_EQ(room.substr(0, placed), std::string(generalPiece, generalLength))
+          << "[" << text << "]";
+    } else {
+      const int32_t used = decimalDigits(magnitude) + (negative ? 1 : 0);
+      ASSERT_TRUE(!field.plainDigits || used > field.width + 3) << "[" << text << "] " << magnitude;
+    }
   }
 }
 

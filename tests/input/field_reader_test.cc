@@ -315,6 +315,43 @@ TEST(FieldReaderText, ReadsFromSourceTextWithoutAnOpenFile) {
   EXPECT_EQ(reader.nextInputChar(), -1) << "the end is never pushed back";
 }
 
+TEST(FieldReaderText, BeginFileInputEmptiesTheSourceText) {
+  TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  FileTable files;
+  FieldReader reader(files);
+  ASSERT_EQ(files.openFile(dir.write("r.txt", "5\n").c_str(), Input, 0, 0, 1, 0), Ok);
+  for (const std::string& text : {std::string(), std::string("12"), std::string(100, '9')}) {
+    for (size_t taken : {size_t{0}, size_t{1}}) {
+      reader.cursor().sourceText = text;
+      reader.cursor().sourceText.reserve(taken == 0 ? 200 : 0);
+      reader.cursor().textPosition = taken;
+      ASSERT_EQ(reader.beginFileInput(1), Ok);
+      EXPECT_TRUE(reader.cursor().sourceText.empty());
+      EXPECT_EQ(reader.cursor().sourceText.capacity(), std::string().capacity()) << "released";
+      EXPECT_EQ(reader.cursor().textPosition, 0u);
+      EXPECT_EQ(reader.cursor().source, files.slotForNumber(1));
+    }
+  }
+}
+
+// A text held in place takes a field of any length up to the limit, and a
+// short one from bytes with room behind them as one from bytes without.
+TEST(FieldTextHeldInPlace, TakesWhatAStringTakes) {
+  std::string roomy(FieldText::kCapacity + FieldText::kShort, '\0');
+  for (size_t i = 0; i < roomy.size(); ++i) roomy[i] = static_cast<char>('a' + i % 26);
+  FieldText text;
+  for (size_t length : {size_t{0}, size_t{1}, size_t{31}, size_t{32}, size_t{33}, size_t{4096}}) {
+    text.assign("previous content", 16);
+    text.assignFromRoomy(roomy.data() + 1, length);
+    EXPECT_EQ(text.view(), std::string_view(roomy.data() + 1, length)) << length;
+    text.assign(roomy.data() + 2, length);
+    EXPECT_EQ(text.view(), std::string_view(roomy.data() + 2, length)) << length;
+  }
+  text.assign(roomy.data(), FieldText::kCapacity + 1);
+  EXPECT_EQ(text.size(), FieldText::kCapacity) << "nothing beyond the capacity";
+}
+
 TEST(FieldReaderText, ZeroLimitReadsNothingAndOverrunsNothing) {
   FileTable files;
   FieldReader reader(files);
@@ -358,9 +395,10 @@ namespace kp {
 namespace {
 
 // The ways of reading the same file: whole records, where the usual fields
-// are taken straight from the stream buffer; field by field from the buffer,
-// byte by byte; and field by field through readBytes, one byte per call.
-enum class Way { Records, FieldsFromBuffer, FieldsThroughReadBytes };
+// are taken straight from the stream buffer, into strings or into texts held
+// in place; field by field from the buffer, byte by byte; and field by field
+// through readBytes, one byte per call.
+enum class Way { Records, RecordsInPlace, FieldsFromBuffer, FieldsThroughReadBytes };
 
 std::vector<Record> readEveryWay(const std::string& path, Way way) {
   FileTable files;
@@ -368,11 +406,16 @@ std::vector<Record> readEveryWay(const std::string& path, Way way) {
   EXPECT_EQ(files.openFile(path.c_str(), Input, 0, 0, 1, 0), Ok);
   if (way == Way::FieldsThroughReadBytes) files.slotForNumber(1)->hooks = &slowDiskHooks;
   std::vector<Record> records;
+  FieldText inPlace[2];
   while (files.atEndOfFile(1) == 0 && records.size() < 100000) {
     reader.beginFileInput(1);
     Record r;
     if (way == Way::Records) {
       reader.readRecord(r.number, r.shortText, r.longText);
+    } else if (way == Way::RecordsInPlace) {
+      reader.readRecord(r.number, inPlace[0], inPlace[1]);
+      r.shortText = inPlace[0].view();
+      r.longText = inPlace[1].view();
     } else {
       reader.readIntegerField(r.number);
       reader.readTextField(r.shortText);
@@ -385,6 +428,7 @@ std::vector<Record> readEveryWay(const std::string& path, Way way) {
 
 void expectEveryWayAlike(const std::string& path, const std::string& what) {
   const std::vector<Record> records = readEveryWay(path, Way::Records);
+  EXPECT_EQ(records, readEveryWay(path, Way::RecordsInPlace)) << what;
   EXPECT_EQ(records, readEveryWay(path, Way::FieldsFromBuffer)) << what;
   EXPECT_EQ(records, readEveryWay(path, Way::FieldsThroughReadBytes)) << what;
 }

@@ -157,6 +157,36 @@ TEST_F(FileTableTest, EndOfFileComesWithTheLastByteConsumed) {
   EXPECT_EQ(files->atEndOfFile(2), -1);
 }
 
+// The end test takes an input file's own rule straight away; a file whose
+// hooks are a copy of the disk file's goes through the hook. Read in step,
+// both must agree at every position, with a byte pushed back and past the end.
+TEST_F(FileTableTest, EndTestAgreesWithTheDevicesOwnTest) {
+  static const DeviceHooks twinHooks = diskFileHooks;
+  for (size_t size :
+       {size_t{0}, size_t{1}, size_t{5}, FileStream::kBufferSize, FileStream::kBufferSize + 1}) {
+    const std::string path = dir.write("r.txt", std::string(size, 'x'));
+    ASSERT_EQ(openInput(path, 1), Ok);
+    ASSERT_EQ(openInput(path, 2), Ok);
+    files->slotForNumber(2)->hooks = &twinHooks;
+    unsigned char byte = 0;
+    size_t delivered = 0;
+    for (size_t read = 0; read <= size + 2; ++read) {
+      ASSERT_EQ(files->atEndOfFile(1), files->atEndOfFile(2)) << size << " at " << read;
+      ASSERT_EQ(files->atEndOfFile(1), read >= size ? -1 : 0) << size << " at " << read;
+      for (FileNumber number : {1, 2}) {
+        files->readBytes(files->slotForNumber(number), &byte, 1, &delivered);
+        if (delivered == 1 && read % 3 == 0) {
+          files->putBackBytes(files->slotForNumber(number), &byte, 1);
+          ASSERT_EQ(files->atEndOfFile(number), 0);
+          files->readBytes(files->slotForNumber(number), &byte, 1, &delivered);
+        }
+      }
+    }
+    files->closeFile(1);
+    files->closeFile(2);
+  }
+}
+
 TEST_F(FileTableTest, ReadingPastTheEndKeepsDeliveringNothing) {
   ASSERT_EQ(openInput(dir.write("r.txt", "xyz"), 1), Ok);
   FileSlot* slot = files->slotForNumber(1);
