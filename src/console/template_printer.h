@@ -117,6 +117,13 @@ class TemplatePrinter {
   ErrorCode printTemplateSingle(FileNumber number, float value, uint32_t flags);
   ErrorCode printTemplateText(FileNumber number, const char* text, size_t length, uint32_t flags);
   ErrorCode printTemplateWideText(FileNumber number, const char16_t* text, uint32_t flags);
+  // A text with no zero byte, followed where it lies by at least
+  // kTextPadding spaces: printed as printTemplateText prints it, but a field
+  // of up to kTextPadding columns takes its bytes as they lie, fill and all,
+  // in one copy of fixed size.
+  static constexpr size_t kTextPadding = 32;
+  ErrorCode printTemplatePaddedText(FileNumber number, const char* text, size_t length,
+                                    uint32_t flags);
 
   TemplateState state() const;
 
@@ -232,9 +239,9 @@ class TemplatePrinter {
   void printNumeric(FileNumber number, uint32_t flags, Format format, FormatAt formatAt);
   template <typename Format>
   void printNumericGenerally(FileNumber number, Format format);
-  template <typename Char>
+  template <bool Padded, typename Char>
   void printText(FileNumber number, const Char* text, size_t length, uint32_t flags);
-  template <typename Char>
+  template <bool Padded, typename Char>
   bool placeText(FileNumber number, const Char* text, size_t length);
   template <typename Char>
   void printTextGenerally(FileNumber number, const Char* text, size_t length);

@@ -72,6 +72,16 @@ void readEntry(FieldReader& reader, FileNumber number, RecipeEntry& entry) {
   reader.readRecord(entry.number, entry.shortText, entry.longText);
 }
 
+// A field's text: as it lies, padding and all, unless it holds a zero byte.
+void printField(TemplatePrinter& out, const FieldText& text, uint32_t flags) {
+  static_assert(FieldText::kPadding >= TemplatePrinter::kTextPadding);
+  if (text.padded()) {
+    out.printTemplatePaddedText(kConsole, text.data(), text.size(), flags);
+  } else {
+    out.printTemplateText(kConsole, text.data(), text.size(), flags);
+  }
+}
+
 ColourIndex colourFor(bool differs) {
   return differs ? kLightRed : kLightGrey;
 }
@@ -84,8 +94,8 @@ void printRow(Program& program, int64_t rowNumber, const RecipeEntry& recipe1,
   beginStatement(out, kLeftRowTemplate);
   out.printTemplateInteger(kConsole, rowNumber, 0);
   out.printTemplateInteger(kConsole, recipe1.number, 0);
-  out.printTemplateText(kConsole, recipe1.shortText.data(), recipe1.shortText.size(), 0);
-  out.printTemplateText(kConsole, recipe1.longText.data(), recipe1.longText.size(), 0);
+  printField(out, recipe1.shortText, 0);
+  printField(out, recipe1.longText, 0);
   out.endTemplate(kConsole);
 
   setForeground(console, colourFor(recipe1.number != recipe2.number));
@@ -96,14 +106,13 @@ void printRow(Program& program, int64_t rowNumber, const RecipeEntry& recipe1,
   setForeground(console,
                 colourFor(compareTexts(recipe1.shortText.view(), recipe2.shortText.view()) != 0));
   beginStatement(out, kRightShortTemplate);
-  out.printTemplateText(kConsole, recipe2.shortText.data(), recipe2.shortText.size(), 0);
+  printField(out, recipe2.shortText, 0);
   out.endTemplate(kConsole);
 
   setForeground(console,
                 colourFor(compareTexts(recipe1.longText.view(), recipe2.longText.view()) != 0));
   beginStatement(out, kRightLongTemplate);
-  out.printTemplateText(kConsole, recipe2.longText.data(), recipe2.longText.size(),
-                        LastItem | ItemLineEnd);
+  printField(out, recipe2.longText, LastItem | ItemLineEnd);
   out.endTemplate(kConsole);
 
   setForeground(console, kLightGrey);

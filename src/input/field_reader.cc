@@ -330,7 +330,7 @@ void assignPlain(std::string& text, const PlainField& field) {
 }
 void assignPlain(FieldText& text, const PlainField& field) {
   static_assert(FileStream::kReadSlack >= FieldText::kShort);
-  text.assignFromRoomy(reinterpret_cast<const char*>(field.start), field.size());
+  text.assignPlainFromRoomy(reinterpret_cast<const char*>(field.start), field.size());
 }
 
 }  // namespace

@@ -164,6 +164,45 @@ TEST(TemplateLane, KeptExponentFormGoesWithItsTemplate) {
   EXPECT_EQ(rig.output(), "% 1E+5% 1E+5a1b1c1%1E+5");
 }
 
+// A text with no zero byte and spaces after it prints in every field what
+// the same text prints without the promise of its padding, whether its
+// bytes go as they lie (fields up to the padding's width, in the lent
+// buffer) or the general way.
+TEST(TemplateLane, PaddedTextsPrintWhatTheirTextsPrint) {
+  const std::string fields[] = {"!",
+                                "&",
+                                "\\\\",
+                                "\\ \\",
+                                "<\\              \\>",
+                                "[\\" + std::string(29, ' ') + "\\]",
+                                "\\" + std::string(30, ' ') + "\\",
+                                "\\" + std::string(31, ' ') + "\\",
+                                "## \\  \\ ##"};
+  const std::string padding(TemplatePrinter::kTextPadding, ' ');
+  for (size_t lent : {size_t{0}, size_t{5}, size_t{4096}}) {
+    Redirected padded(lent);
+    Redirected plain(lent);
+    for (int round = 0; round < 3; ++round) {  // the console lends its buffer from the second
+      for (const std::string& field : fields) {
+        for (size_t length : {size_t{0}, size_t{1}, size_t{2}, size_t{16}, size_t{31}, size_t{32},
+                              size_t{33}, size_t{40}}) {
+          std::string text(length, ' ');
+          for (size_t i = 0; i < length; ++i) text[i] = static_cast<char>('a' + (i + round) % 26);
+          const std::string stored = text + padding;
+          padded.templates.beginTemplate(field.data(), field.size());
+          padded.templates.printTemplatePaddedText(0, stored.data(), length, 0);
+          padded.templates.printTemplatePaddedText(0, stored.data(), length, LastItem);
+          plain.templates.beginTemplate(field.data(), field.size());
+          plain.templates.printTemplateText(0, text.data(), length, 0);
+          plain.templates.printTemplateText(0, text.data(), length, LastItem);
+          ASSERT_EQ(padded.console.column(), plain.console.column()) << field << " " << length;
+        }
+      }
+    }
+    EXPECT_EQ(padded.output(), plain.output()) << lent;
+  }
+}
+
 // Zone padding reads the column: after pieces placed in the lent buffer it
 // must count them, as it counts pieces printed one by one.
 TEST(TemplateLane, ZonesAfterPlacedPiecesPadFromTheirColumn) {

@@ -343,13 +343,39 @@ TEST(FieldTextHeldInPlace, TakesWhatAStringTakes) {
   FieldText text;
   for (size_t length : {size_t{0}, size_t{1}, size_t{31}, size_t{32}, size_t{33}, size_t{4096}}) {
     text.assign("previous content", 16);
-    text.assignFromRoomy(roomy.data() + 1, length);
+    text.assignPlainFromRoomy(roomy.data() + 1, length);
     EXPECT_EQ(text.view(), std::string_view(roomy.data() + 1, length)) << length;
     text.assign(roomy.data() + 2, length);
     EXPECT_EQ(text.view(), std::string_view(roomy.data() + 2, length)) << length;
   }
   text.assign(roomy.data(), FieldText::kCapacity + 1);
   EXPECT_EQ(text.size(), FieldText::kCapacity) << "nothing beyond the capacity";
+}
+
+// Whichever way a text is assigned, its padding of spaces follows it, and it
+// is padded exactly when it holds no zero byte.
+TEST(FieldTextHeldInPlace, PaddedUnlessItHoldsAZeroByte) {
+  std::string roomy(FieldText::kCapacity + FieldText::kShort, 'x');
+  const std::string padding(FieldText::kPadding, ' ');
+  FieldText text;
+  EXPECT_TRUE(text.padded());
+  EXPECT_EQ(std::string(text.data(), FieldText::kPadding), padding) << "a fresh text";
+  for (size_t length : {size_t{0}, size_t{3}, size_t{32}, size_t{33}, FieldText::kCapacity}) {
+    for (bool zero : {false, true}) {
+      if (zero && length == 0) continue;
+      roomy.assign(roomy.size(), 'x');
+      if (zero) roomy[length / 2] = '\0';
+      const std::string expected = roomy.substr(0, length) + padding;
+      text.assign(roomy.data(), length);
+      EXPECT_EQ(text.padded(), !zero) << length;
+      EXPECT_EQ(std::string(text.data(), length + FieldText::kPadding), expected) << length;
+      if (zero) continue;
+      text.assign("\0\0", 2);
+      text.assignPlainFromRoomy(roomy.data(), length);
+      EXPECT_TRUE(text.padded()) << length;
+      EXPECT_EQ(std::string(text.data(), length + FieldText::kPadding), expected) << length;
+    }
+  }
 }
 
 TEST(FieldReaderText, ZeroLimitReadsNothingAndOverrunsNothing) {
