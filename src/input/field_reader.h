@@ -40,6 +40,14 @@ class FieldText {
   // No zero byte in the text: the bytes from data() on are the text and its
   // kPadding spaces.
   bool padded() const { return !holdsZero_; }
+  // The same bytes. Texts of one length up to kPadding are compared with
+  // their padding, as one compare of fixed size which the compiler makes a
+  // few plain loads instead of a call that chooses its way by the length.
+  friend bool operator==(const FieldText& first, const FieldText& second) {
+    if (first.size_ != second.size_) return false;
+    if (first.size_ <= kPadding) return std::memcmp(first.bytes_, second.bytes_, kPadding) == 0;
+    return std::memcmp(first.bytes_, second.bytes_, first.size_) == 0;
+  }
   // Bytes beyond the capacity are left out; a field never has them.
   void assign(const char* bytes, size_t length) {
     size_ = length < kCapacity ? length : kCapacity;
