@@ -422,6 +422,7 @@ size_t readNumericField(const char* bytes, size_t length, NumericField& field) {
                 (field.point ? 1 + field.decimals : 0) + carets + (field.trailingSign != 0 ? 1 : 0);
   field.plainDigits = !field.leadingPlus && prefix == 0 && !field.comma && !field.point &&
                       field.exponentDigits == 0 && field.trailingSign == 0;
+  if (field.plainDigits) field.boundPlainDigits();
   return i;
 }
 
