@@ -162,7 +162,6 @@ TemplatePrinter::KeptTemplate* TemplatePrinter::keep(const char* text, size_t le
     std::memmove(kept.bytes.get(), text, length);  // text may lie in a kept template
   }
   kept.length = length;
-  exponentForm_.stop = nullptr;  // its stop may now be another template's
   plan(kept);
   return &kept;
 }
@@ -376,36 +375,6 @@ inline bool TemplatePrinter::placeInLane(const Arrival& arrival, size_t most, co
   return true;
 }
 
-inline size_t TemplatePrinter::placeInteger(const Stop& stop, uint64_t magnitude, bool negative,
-                                            char* at) {
-  const KeptExponentForm& kept = exponentForm_;
-  if (kept.stop == &stop && kept.negative == negative && magnitude >= kept.low &&
-      magnitude <= kept.high) {
-    copyShort(at, kept.piece, kept.length);
-    return kept.length;
-  }
-  const size_t length = formatIntegerAt(stop.numeric, magnitude, negative, at);
-  return length != 0 ? length : placeExponentForm(stop, magnitude, negative, at);
-}
-
-// The layouts formatIntegerAt leaves to formatInteger; an exponent form is
-// kept for the integers that take it too.
-size_t TemplatePrinter::placeExponentForm(const Stop& stop, uint64_t magnitude, bool negative,
-                                          char* at) {
-  size_t length = 0;
-  const char* const piece = formatInteger(stop.numeric, magnitude, negative, work_, &length);
-  copyShort(at, piece, length);
-  KeptExponentForm& kept = exponentForm_;
-  if (length + kSlack <= sizeof kept.piece &&
-      number_layout::sameExponentForm(stop.numeric, magnitude, negative, &kept.low, &kept.high)) {
-    copyShort(kept.piece, piece, length);
-    kept.length = length;
-    kept.negative = negative;
-    kept.stop = &stop;
-  }
-  return length;
-}
-
 // A numeric item the general way: the field it meets, planned or read now,
 // and the piece format(field, &length) lays out there; then what follows
 // the field. Kept out of the item, whose usual way then saves fewer
@@ -434,11 +403,19 @@ inline void TemplatePrinter::printNumeric(FileNumber number, uint32_t flags, For
   const Arrival arrival = arrivePlanned(number);
   bool placed = false;
   if (arrival.stop != nullptr && arrival.stop->numeric.plainDigits) {
-    // A number laid out where it goes: formatAt(stop, at) builds it there.
-    const Stop& stop = *arrival.stop;
+    // An integer laid out where it goes, or else copied there.
+    const NumericField& field = arrival.stop->numeric;
     placed = placeInLane(
-        arrival, static_cast<size_t>(stop.numeric.width + kPlainIntegerGrowth), stop.afterNumber,
-        [&](char* at) { return formatAt(stop, at); }, false);
+        arrival, static_cast<size_t>(field.width + kPlainIntegerGrowth), arrival.stop->afterNumber,
+        [&](char* at) {
+          size_t length = formatAt(field, at);
+          if (length == 0) {
+            const char* const piece = format(field, &length);
+            copyShort(at, piece, length);
+          }
+          return length;
+        },
+        false);
   } else if (arrival.stop != nullptr) {
     size_t length = 0;
     const char* const piece = format(arrival.stop->numeric, &length);
@@ -464,7 +441,9 @@ ErrorCode TemplatePrinter::printTemplateInteger(FileNumber number, int64_t value
       [&](const NumericField& field, size_t* length) {
         return formatInteger(field, magnitude, value < 0, work_, length);
       },
-      [&](const Stop& stop, char* at) { return placeInteger(stop, magnitude, value < 0, at); });
+      [&](const NumericField& field, char* at) {
+        return formatIntegerAt(field, magnitude, value < 0, at);
+      });
   return done();
 }
 
@@ -475,7 +454,9 @@ ErrorCode TemplatePrinter::printTemplateUnsigned(FileNumber number, uint64_t val
       [&](const NumericField& field, size_t* length) {
         return formatInteger(field, value, false, work_, length);
       },
-      [&](const Stop& stop, char* at) { return placeInteger(stop, value, false, at); });
+      [&](const NumericField& field, char* at) {
+        return formatIntegerAt(field, value, false, at);
+      });
   return done();
 }
 
@@ -486,11 +467,7 @@ ErrorCode TemplatePrinter::printTemplateDouble(FileNumber number, double value, 
       [&](const NumericField& field, size_t* length) {
         return formatNumber(field, decimal, work_, length);
       },
-      [&](const Stop& stop, char* at) {
-        size_t length = 0;
-        copyShort(at, formatNumber(stop.numeric, decimal, work_, &length), length);
-        return length;
-      });
+      [](const NumericField&, char*) { return size_t{0}; });
   return done();
 }
 
@@ -501,11 +478,7 @@ ErrorCode TemplatePrinter::printTemplateSingle(FileNumber number, float value, u
       [&](const NumericField& field, size_t* length) {
         return formatNumber(field, decimal, work_, length);
       },
-      [&](const Stop& stop, char* at) {
-        size_t length = 0;
-        copyShort(at, formatNumber(stop.numeric, decimal, work_, &length), length);
-        return length;
-      });
+      [](const NumericField&, char*) { return size_t{0}; });
   return done();
 }
 

@@ -110,60 +110,6 @@ TEST(TemplateLane, PlacesWhatPiecesPrint) {
   }
 }
 
-// Integers in runs across the edges where their exponent form in a plain
-// '#' field changes, signed and unsigned, with other templates between them
-// that in turn push the row's out of the printer's keeping: the forms the
-// printer keeps print what each number laid out afresh prints.
-TEST(TemplateLane, KeptExponentFormsPrintWhatTheirNumbersPrint) {
-  Printers printers(1 << 16);
-  std::string trace;
-  const int64_t edges[] = {99990, 149990, 949990, 999990, 1049990, -149990, 9499999990};
-  const char* const others[] = {"#", "##", "###", "(##)", "[#]", "<##>"};
-  int round = 0;
-  for (int64_t edge : edges) {
-    for (int64_t value = edge; value < edge + 30; ++value, ++round) {
-      if (round % 7 == 0) {
-        const char* other = others[round % std::size(others)];
-        printers.all([&](TemplatePrinter& p) {
-          p.beginTemplate(other);
-          p.printTemplateInteger(0, -value / 3, LastItem);
-        });
-      }
-      const char* row = round % 50 < 40 ? "##" : "#";
-      printers.all([&](TemplatePrinter& p) {
-        p.beginTemplate(row);
-        if (edge > 1000000000) {
-          p.printTemplateUnsigned(0, static_cast<uint64_t>(value) * 1000000000, LastItem);
-        } else {
-          p.printTemplateInteger(0, value, LastItem);
-        }
-      });
-      trace += " " + std::to_string(value);
-    }
-  }
-  const std::string laned = printers.laned.output();
-  ASSERT_EQ(laned, printers.recording.output()) << trace;
-  ASSERT_EQ(laned, printers.plain.output()) << trace;
-}
-
-// A kept exponent form belongs to its template: another template kept in
-// its place, whose field lies where its field lay, lays its numbers out
-// afresh.
-TEST(TemplateLane, KeptExponentFormGoesWithItsTemplate) {
-  Redirected rig(4096);
-  for (int64_t value : {100000, 100003}) {  // the console lends its buffer from the second
-    rig.templates.beginTemplate("##");
-    rig.templates.printTemplateInteger(0, value, LastItem);
-  }
-  for (const char* other : {"a#", "b#", "c#"}) {
-    rig.templates.beginTemplate(other);
-    rig.templates.printTemplateInteger(0, 1, LastItem);
-  }
-  rig.templates.beginTemplate("#");
-  rig.templates.printTemplateInteger(0, 100001, LastItem);
-  EXPECT_EQ(rig.output(), "% 1E+5% 1E+5a1b1c1%1E+5");
-}
-
 // A text with no zero byte and spaces after it prints in every field what
 // the same text prints without the promise of its padding, whether its
 // bytes go as they lie (fields up to the padding's width, in the lent

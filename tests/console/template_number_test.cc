@@ -314,41 +314,6 @@ TEST(IntegerLayout, AroundEveryPowerOfTenInEveryWidth) {
   }
 }
 
-// The magnitudes said to take an integer's exponent form must take exactly
-// that piece, at both ends of their range and inside it.
-TEST(SameExponentForm, RangeTakesThePieceAndNoMore) {
-  std::mt19937_64 random(11);
-  auto piece = [](const NumericField& field, uint64_t magnitude, bool negative) {
-    char buffer[kFieldBufferSize];
-    size_t length = 0;
-    const char* at = formatInteger(field, magnitude, negative, buffer, &length);
-    return std::string(at, length);
-  };
-  for (int round = 0; round < 20000; ++round) {
-    const std::string text(1 + random() % 10, '#');
-    NumericField field;
-    if (readNumericField(text.data(), text.size(), field) == 0) field = NumericField::none();
-    if (round % 5 == 0) field = NumericField::none();
-    uint64_t magnitude = random() >> (random() % 64);
-    if (round % 3 == 0) magnitude = (magnitude % 20) * (uint64_t{1} << (random() % 60));
-    const bool negative = random() % 2 == 0 && magnitude != 0;
-    uint64_t low = 1;
-    uint64_t high = 0;
-    const bool kept = number_layout::sameExponentForm(field, magnitude, negative, &low, &high);
-    char room[kFieldBufferSize + 64];
-    ASSERT_EQ(kept, formatIntegerAt(field, magnitude, negative, room) == 0)
-        << "[" << text << "] " << magnitude;
-    if (!kept) continue;
-    ASSERT_LE(low, magnitude);
-    ASSERT_GE(high, magnitude);
-    const std::string expected = piece(field, magnitude, negative);
-    const uint64_t inside = low + (high - low) / (1 + random() % 7);
-    for (uint64_t other : {low, high, inside}) {
-      ASSERT_EQ(piece(field, other, negative), expected) << "[" << text << "] " << other;
-    }
-  }
-}
-
 TEST(SingleFields, KeepSevenDigits) {
   EXPECT_EQ(singleIn("&", 1.0f / 3), "0.3333333");
   EXPECT_EQ(singleIn("&", 0.1f), "0.1");
