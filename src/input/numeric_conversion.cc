@@ -10,12 +10,6 @@ namespace {
 
 constexpr int32_t kOutOfRange = INT32_MIN;
 
-// The C locale's white space, which the decimal conversions skip: space and
-// tab, LF, VT, FF, CR.
-bool isWhiteSpace(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 bool isDigit(char c) {
   return c >= '0' && c <= '9';
 }

@@ -11,6 +11,12 @@ namespace kp {
 // Decimal or radix ('&H', '&O', '&B', '&' + octal) integer token.
 int32_t parseIntegerToken(const char* token, size_t length);
 
+// The C locale's white space, which the decimal conversions skip: space and
+// tab, LF, VT, FF, CR.
+inline bool isWhiteSpace(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
 // The decimal form alone, as the standard strtoul reads it in base 10:
 // white space, a sign, digits up to the first other byte, saturated at
 // 2^32 - 1, a '-' negating modulo 2^32. parseIntegerToken's way for a token
@@ -20,8 +26,7 @@ int32_t parseIntegerToken(const char* token, size_t length);
 inline int32_t parseDecimalToken(const char* token, size_t length) {
   const char* p = token;
   const char* const end = token + length;
-  // The C locale's white space: space and tab, LF, VT, FF, CR.
-  while (p != end && (*p == ' ' || (*p >= '\t' && *p <= '\r'))) ++p;
+  while (p != end && isWhiteSpace(*p)) ++p;
   bool negative = false;
   if (p != end && (*p == '+' || *p == '-')) negative = *p++ == '-';
   uint64_t value = 0;
