@@ -188,6 +188,12 @@ const char* formatIntegerGenerally(const NumericField& field, uint64_t magnitude
 const char* formatIntegerFarTooWide(const NumericField& field, const char* digits, int32_t count,
                                     bool negative, char* buffer, size_t* length);
 
+// When an integer takes the exponent form in a plain '#' field: true, and
+// the magnitudes [*low, *high] that take the very same piece there with the
+// same sign. A printer keeps the piece for the next integer in that range.
+bool sameExponentForm(const NumericField& field, uint64_t magnitude, bool negative, uint64_t* low,
+                      uint64_t* high);
+
 }  // namespace number_layout
 
 // How many decimal digits a magnitude has.

@@ -230,6 +230,11 @@ class TemplatePrinter {
   template <typename Write>
   bool placeInLane(const Arrival& arrival, size_t most, const Outcome& next, Write write,
                    bool writesAfter);
+  // An integer's piece in a plain '#' field, laid out at `at` (which has
+  // room for the field's width, kPlainIntegerGrowth and kSlack bytes more);
+  // returns its length.
+  size_t placeInteger(const Stop& stop, uint64_t magnitude, bool negative, char* at);
+  size_t placeExponentForm(const Stop& stop, uint64_t magnitude, bool negative, char* at);
   template <typename Format, typename FormatAt>
   void printNumeric(FileNumber number, uint32_t flags, Format format, FormatAt formatAt);
   template <typename Format>
@@ -262,6 +267,17 @@ class TemplatePrinter {
   KeptTemplate kept_[kKeptTemplates];
   KeptTemplate* nextKept_ = nullptr;  // the one tried first; also the next to be replaced
   const PieceSpace* lane_ = nullptr;  // lent for the number, asked before the general way
+  // The last exponent form an integer took in a plain '#' field, and the
+  // magnitudes of its sign that take it there too.
+  struct KeptExponentForm {
+    const Stop* stop = nullptr;  // none: forgotten whenever a template is planned
+    bool negative = false;
+    uint64_t low = 0;
+    uint64_t high = 0;
+    size_t length = 0;
+    char piece[64];  // an exponent form is at most 27 bytes; the rest is room for copyShort
+  };
+  KeptExponentForm exponentForm_;
   // Numeric fields and gathered literal text; the bytes past the field
   // buffer are room for copying a field in one fixed-size copy.
   char work_[kFieldBufferSize + 32] = {};

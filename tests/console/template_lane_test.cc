@@ -149,6 +149,48 @@ TEST(TemplateLane, PaddedTextsPrintWhatTheirTextsPrint) {
   }
 }
 
+// Integers in runs across the edges where their exponent form in a plain
+// '#' field changes, some negated and some into another field, now and then
+// with every kept template pushed out by others, so that the rows' two
+// templates come back in other places: the exponent forms the printer keeps
+// print what the numbers print laid out afresh.
+TEST(TemplateLane, KeptExponentFormsPrintWhatTheirNumbersPrint) {
+  Printers printers(1 << 16);
+  std::string trace;
+  const int64_t edges[] = {99990, 149990, 949990, 999990, 1049990, 9499999990};
+  const char* const others[] = {"(#)", "[##]", "<###>", "{#}"};
+  for (int64_t edge : edges) {
+    for (int64_t value = edge; value < edge + 30; ++value) {
+      const char* row = value % 10 == 6 ? "#" : "##";
+      printers.all([&](TemplatePrinter& p) {
+        for (const char* other : others) {
+          if (value % 7 != 0) break;
+          p.beginTemplate(other);
+          p.printTemplateInteger(0, value % 10, LastItem);
+        }
+        p.beginTemplate(row);
+        if (edge > 1000000000) {
+          p.printTemplateUnsigned(0, static_cast<uint64_t>(value) * 1000000000, LastItem);
+        } else {
+          p.printTemplateInteger(0, value % 10 == 3 ? -value : value, LastItem);
+        }
+      });
+      trace += " " + std::to_string(value);
+    }
+  }
+  // The last of four templates in turn takes the place of the one whose
+  // form is kept, with its field where that one's lay.
+  printers.all([](TemplatePrinter& p) {
+    for (const char* text : {"##", "##", "a#", "b#", "c#", "#"}) {
+      p.beginTemplate(text);
+      p.printTemplateInteger(0, text[0] == '#' ? 100003 : 1, LastItem);
+    }
+  });
+  const std::string laned = printers.laned.output();
+  ASSERT_EQ(laned, printers.recording.output()) << trace;
+  ASSERT_EQ(laned, printers.plain.output()) << trace;
+}
+
 // Zone padding reads the column: after pieces placed in the lent buffer it
 // must count them, as it counts pieces printed one by one.
 TEST(TemplateLane, ZonesAfterPlacedPiecesPadFromTheirColumn) {
