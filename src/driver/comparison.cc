@@ -34,10 +34,11 @@ static_assert(sizeof(kEndReachedLine2) - 1 == 75);
 static_assert(sizeof(kLeftRowTemplate) - 1 == 43);
 static_assert(sizeof(kRightLongTemplate) - 1 == 26);
 
-// Templates are fixed texts: their length is known without counting.
+// Templates are constants: their length is known without counting, and
+// the printer finds them by their address.
 template <size_t N>
 void beginStatement(TemplatePrinter& out, const char (&text)[N]) {
-  out.beginTemplate(text, N - 1);
+  out.beginFixedTemplate(text, N - 1);
 }
 
 void setForeground(Console& console, ColourIndex colour) {
