@@ -443,6 +443,29 @@ const char* formatNumber(const NumericField& field, const DecimalValue& value, c
   return out.data();
 }
 
+namespace {
+
+// The least magnitude of more than `digits` digits; UINT64_MAX for none.
+uint64_t digitsBound(int32_t digits) {
+  uint64_t bound = digits > 0 ? 1 : 0;
+  for (int32_t i = 0; i < digits && bound != UINT64_MAX; ++i) {
+    bound = bound > UINT64_MAX / 10 ? UINT64_MAX : bound * 10;
+  }
+  return bound;
+}
+
+}  // namespace
+
+void NumericField::boundPlainDigits() {
+  for (int negative = 0; negative < 2; ++negative) {
+    fitsBelow[negative] = digitsBound(width - negative);
+    int32_t digits = 1;
+    while (digits < 20 && !farTooWide(*this, digits + negative)) ++digits;
+    farTooWideFrom[negative] =
+        farTooWide(*this, digits + negative) ? digitsBound(digits - 1) : UINT64_MAX;
+  }
+}
+
 namespace number_layout {
 
 // An integer in a field of more than digits, laid out the general way.

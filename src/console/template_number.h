@@ -64,6 +64,11 @@ struct NumericField {
   // integer that fits need not count its digits (35 instructions a table
   // row less, callgrind, 10^5 rows). 0 for none.
   uint64_t fitsBelow[2] = {0, 0};
+  // And from farTooWideFrom[negative] on they take the exponent form, which
+  // a printer may have kept: a table's row numbers from 10^5 on take it in
+  // their "##" without counting their digits each: 30 instructions a row
+  // less at 10^6 rows (callgrind: 1916.4 M against 1946.1 M).
+  uint64_t farTooWideFrom[2] = {0, 0};
 
   // What an item gets when it finds no field: one '#' and the '%' mark.
   static NumericField none() {
@@ -75,17 +80,8 @@ struct NumericField {
     field.boundPlainDigits();
     return field;
   }
-  // Sets fitsBelow from the width.
-  void boundPlainDigits() {
-    for (int negative = 0; negative < 2; ++negative) {
-      const int32_t digits = width - negative;
-      uint64_t bound = digits > 0 ? 1 : 0;
-      for (int32_t i = 0; i < digits && bound != UINT64_MAX; ++i) {
-        bound = bound > UINT64_MAX / 10 ? UINT64_MAX : bound * 10;
-      }
-      fitsBelow[negative] = bound;
-    }
-  }
+  // Sets fitsBelow and farTooWideFrom from the width.
+  void boundPlainDigits();
 };
 
 // Longest field of positions, point and decimal places.
@@ -223,9 +219,8 @@ inline size_t formatIntegerAt(const NumericField& field, uint64_t magnitude, boo
   // by the '%' that finishField puts in front; it must then start at `at`.
   int32_t length = field.width + (field.percentAlways ? 1 : 0);
   if (magnitude >= field.fitsBelow[negative ? 1 : 0]) {
-    const int32_t used = decimalDigits(magnitude) + (negative ? 1 : 0);
-    if (farTooWide(field, used)) return 0;
-    if (used > field.width) length = used + 1;
+    if (magnitude >= field.farTooWideFrom[negative ? 1 : 0]) return 0;
+    length = decimalDigits(magnitude) + (negative ? 1 : 0) + 1;
   }
   FieldBuilder out(at, static_cast<size_t>(length));
   out.putDigits(magnitude);
