@@ -4,9 +4,11 @@
 // the template, a printer that plans its templates prints what one reading
 // every field as it comes prints, templates whose output is known print
 // exactly that, and statements whose pieces go straight into the buffer the
-// console lends print what their pieces print.
+// console lends (padded texts as they lie among them) print what their
+// pieces print.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -253,7 +255,7 @@ void lanedStatements(FuzzedDataProvider& input) {
   while (input.remaining_bytes() > 0) {
     // Zones pad from the console's column, which the recorder does not keep.
     const uint32_t flags = input.ConsumeIntegral<uint32_t>() & ~uint32_t{kp::ItemZone};
-    switch (input.ConsumeIntegralInRange(0, 4)) {
+    switch (input.ConsumeIntegralInRange(0, 5)) {
       case 0: {
         const std::string text = input.ConsumeRandomLengthString(60);
         both([&](TemplatePrinter& p) { p.beginTemplate(text.data(), text.size()); });
@@ -270,6 +272,15 @@ void lanedStatements(FuzzedDataProvider& input) {
       case 3: {
         const double value = input.ConsumeFloatingPoint<double>();
         both([&](TemplatePrinter& p) { p.printTemplateDouble(0, value, flags); });
+        break;
+      }
+      case 4: {
+        // Padded on the laned side, which prints it as it lies.
+        std::string text = input.ConsumeRandomLengthString(80);
+        std::replace(text.begin(), text.end(), '\0', ' ');
+        const std::string padded = text + std::string(TemplatePrinter::kTextPadding, ' ');
+        laned.printTemplatePaddedText(0, padded.data(), text.size(), flags);
+        recorded.printTemplateText(0, text.data(), text.size(), flags);
         break;
       }
       default: {

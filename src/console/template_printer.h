@@ -98,6 +98,19 @@ class TemplatePrinter {
     }
     return beginOtherTemplate(text, length);
   }
+  // A template whose bytes stay as they are while the printer lives, such as
+  // a constant of the program: once kept, it is found by its address, without
+  // a look at its bytes. The driver's four row statements: 44 instructions a
+  // row less (callgrind, 10^5 rows), 2.5% less processor time.
+  ErrorCode beginFixedTemplate(const char* text, size_t length) {
+    KeptTemplate* const kept = nextKept_;
+    if (text != nullptr && kept->fixedText == text && kept->length == length) {
+      nextKept_ = kept->following;
+      hold(*kept);
+      return done();
+    }
+    return beginOtherFixedTemplate(text, length);
+  }
   // NUL-terminated. Inline, so that the length of a constant template is
   // known when compiling the caller.
   ErrorCode beginTemplate(const char* text) {
@@ -117,6 +130,13 @@ class TemplatePrinter {
   ErrorCode printTemplateSingle(FileNumber number, float value, uint32_t flags);
   ErrorCode printTemplateText(FileNumber number, const char* text, size_t length, uint32_t flags);
   ErrorCode printTemplateWideText(FileNumber number, const char16_t* text, uint32_t flags);
+  // A text with no zero byte, followed where it lies by at least
+  // kTextPadding spaces: printed as printTemplateText prints it, but a field
+  // of up to kTextPadding columns takes its bytes as they lie, fill and all,
+  // in one copy of fixed size.
+  static constexpr size_t kTextPadding = 32;
+  ErrorCode printTemplatePaddedText(FileNumber number, const char* text, size_t length,
+                                    uint32_t flags);
 
   TemplateState state() const;
 
@@ -160,6 +180,7 @@ class TemplatePrinter {
     std::unique_ptr<char[]> bytes;
     size_t capacity = 0;
     size_t length = SIZE_MAX;           // none kept yet: no template is that long
+    const char* fixedText = nullptr;    // a fixed template found to hold these bytes
     KeptTemplate* following = nullptr;  // the next in turn
     Outcome start;                      // where a statement starts: Fresh
     Outcome leading;                    // the literal text before the first field
@@ -186,6 +207,7 @@ class TemplatePrinter {
     at_ = &kNoStatement;
   }
   ErrorCode beginOtherTemplate(const char* text, size_t length);
+  ErrorCode beginOtherFixedTemplate(const char* text, size_t length);
   ErrorCode endUntouched(FileNumber number);
 
   // The kept template with these bytes, kept now when none is.
@@ -223,13 +245,18 @@ class TemplatePrinter {
   template <typename Write>
   bool placeInLane(const Arrival& arrival, size_t most, const Outcome& next, Write write,
                    bool writesAfter);
+  // An integer's piece in a plain '#' field, laid out at `at` (which has
+  // room for the field's width, kPlainIntegerGrowth and kSlack bytes more);
+  // returns its length.
+  size_t placeInteger(const Stop& stop, uint64_t magnitude, bool negative, char* at);
+  size_t placeExponentForm(const Stop& stop, uint64_t magnitude, bool negative, char* at);
   template <typename Format, typename FormatAt>
   void printNumeric(FileNumber number, uint32_t flags, Format format, FormatAt formatAt);
   template <typename Format>
   void printNumericGenerally(FileNumber number, Format format);
-  template <typename Char>
+  template <bool Padded, typename Char>
   void printText(FileNumber number, const Char* text, size_t length, uint32_t flags);
-  template <typename Char>
+  template <bool Padded, typename Char>
   bool placeText(FileNumber number, const Char* text, size_t length);
   template <typename Char>
   void printTextGenerally(FileNumber number, const Char* text, size_t length);
@@ -255,6 +282,17 @@ class TemplatePrinter {
   KeptTemplate kept_[kKeptTemplates];
   KeptTemplate* nextKept_ = nullptr;  // the one tried first; also the next to be replaced
   const PieceSpace* lane_ = nullptr;  // lent for the number, asked before the general way
+  // The last exponent form an integer took in a plain '#' field, and the
+  // magnitudes of its sign that take it there too.
+  struct KeptExponentForm {
+    const Stop* stop = nullptr;  // none: forgotten whenever a template is planned
+    bool negative = false;
+    uint64_t low = 0;
+    uint64_t high = 0;
+    size_t length = 0;
+    char piece[64];  // an exponent form is at most 27 bytes; the rest is room for copyShort
+  };
+  KeptExponentForm exponentForm_;
   // Numeric fields and gathered literal text; the bytes past the field
   // buffer are room for copying a field in one fixed-size copy.
   char work_[kFieldBufferSize + 32] = {};

@@ -34,10 +34,11 @@ static_assert(sizeof(kEndReachedLine2) - 1 == 75);
 static_assert(sizeof(kLeftRowTemplate) - 1 == 43);
 static_assert(sizeof(kRightLongTemplate) - 1 == 26);
 
-// Templates are fixed texts: their length is known without counting.
+// Templates are constants: their length is known without counting, and
+// the printer finds them by their address.
 template <size_t N>
 void beginStatement(TemplatePrinter& out, const char (&text)[N]) {
-  out.beginTemplate(text, N - 1);
+  out.beginFixedTemplate(text, N - 1);
 }
 
 void setForeground(Console& console, ColourIndex colour) {
@@ -72,6 +73,23 @@ void readEntry(FieldReader& reader, FileNumber number, RecipeEntry& entry) {
   reader.readRecord(entry.number, entry.shortText, entry.longText);
 }
 
+// A field's text: as it lies, padding and all, unless it holds a zero byte.
+void printField(TemplatePrinter& out, const FieldText& text, uint32_t flags) {
+  static_assert(FieldText::kPadding >= TemplatePrinter::kTextPadding);
+  if (text.padded()) {
+    out.printTemplatePaddedText(kConsole, text.data(), text.size(), flags);
+  } else {
+    out.printTemplateText(kConsole, text.data(), text.size(), flags);
+  }
+}
+
+// Whether recipe 2's text is highlighted, as compareTexts decides; texts of
+// the same bytes, as most are, are told equal by one fixed-size compare
+// first, without a call.
+bool differs(const FieldText& first, const FieldText& second) {
+  return !(first == second) && compareTexts(first.view(), second.view()) != 0;
+}
+
 ColourIndex colourFor(bool differs) {
   return differs ? kLightRed : kLightGrey;
 }
@@ -84,8 +102,8 @@ void printRow(Program& program, int64_t rowNumber, const RecipeEntry& recipe1,
   beginStatement(out, kLeftRowTemplate);
   out.printTemplateInteger(kConsole, rowNumber, 0);
   out.printTemplateInteger(kConsole, recipe1.number, 0);
-  out.printTemplateText(kConsole, recipe1.shortText.data(), recipe1.shortText.size(), 0);
-  out.printTemplateText(kConsole, recipe1.longText.data(), recipe1.longText.size(), 0);
+  printField(out, recipe1.shortText, 0);
+  printField(out, recipe1.longText, 0);
   out.endTemplate(kConsole);
 
   setForeground(console, colourFor(recipe1.number != recipe2.number));
@@ -93,17 +111,14 @@ void printRow(Program& program, int64_t rowNumber, const RecipeEntry& recipe1,
   out.printTemplateInteger(kConsole, recipe2.number, 0);
   out.endTemplate(kConsole);
 
-  setForeground(console,
-                colourFor(compareTexts(recipe1.shortText.view(), recipe2.shortText.view()) != 0));
+  setForeground(console, colourFor(differs(recipe1.shortText, recipe2.shortText)));
   beginStatement(out, kRightShortTemplate);
-  out.printTemplateText(kConsole, recipe2.shortText.data(), recipe2.shortText.size(), 0);
+  printField(out, recipe2.shortText, 0);
   out.endTemplate(kConsole);
 
-  setForeground(console,
-                colourFor(compareTexts(recipe1.longText.view(), recipe2.longText.view()) != 0));
+  setForeground(console, colourFor(differs(recipe1.longText, recipe2.longText)));
   beginStatement(out, kRightLongTemplate);
-  out.printTemplateText(kConsole, recipe2.longText.data(), recipe2.longText.size(),
-                        LastItem | ItemLineEnd);
+  printField(out, recipe2.longText, LastItem | ItemLineEnd);
   out.endTemplate(kConsole);
 
   setForeground(console, kLightGrey);

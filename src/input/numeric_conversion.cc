@@ -10,12 +10,6 @@ namespace {
 
 constexpr int32_t kOutOfRange = INT32_MIN;
 
-// The C locale's white space, which the decimal conversions skip: space and
-// tab, LF, VT, FF, CR.
-bool isWhiteSpace(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 bool isDigit(char c) {
   return c >= '0' && c <= '9';
 }
@@ -34,27 +28,6 @@ size_t skipSpaces(const char* token, size_t length) {
 }
 
 }  // namespace
-
-int32_t parseDecimalToken(const char* token, size_t length) {
-  const char* p = token;
-  const char* const end = token + length;
-  while (p != end && isWhiteSpace(*p)) ++p;
-  bool negative = false;
-  if (p != end && (*p == '+' || *p == '-')) negative = *p++ == '-';
-  uint64_t value = 0;
-  for (; p != end; ++p) {
-    const unsigned digit = static_cast<unsigned char>(*p) - unsigned{'0'};
-    if (digit > 9) break;
-    value = value * 10 + digit;
-    if (value > UINT32_MAX) {
-      value = UINT32_MAX;  // further digits cannot bring it back
-      break;
-    }
-  }
-  uint32_t result = static_cast<uint32_t>(value);
-  if (negative) result = 0u - result;
-  return static_cast<int32_t>(result);
-}
 
 int32_t parseRadixDigits(const char* digits, size_t length, int base) {
   if (base < 2 || base > 16) return 0;

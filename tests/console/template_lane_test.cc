@@ -110,6 +110,87 @@ TEST(TemplateLane, PlacesWhatPiecesPrint) {
   }
 }
 
+// A text with no zero byte and spaces after it prints in every field what
+// the same text prints without the promise of its padding, whether its
+// bytes go as they lie (fields up to the padding's width, in the lent
+// buffer) or the general way.
+TEST(TemplateLane, PaddedTextsPrintWhatTheirTextsPrint) {
+  const std::string fields[] = {"!",
+                                "&",
+                                "\\\\",
+                                "\\ \\",
+                                "<\\              \\>",
+                                "[\\" + std::string(29, ' ') + "\\]",
+                                "\\" + std::string(30, ' ') + "\\",
+                                "\\" + std::string(31, ' ') + "\\",
+                                "## \\  \\ ##"};
+  const std::string padding(TemplatePrinter::kTextPadding, ' ');
+  for (size_t lent : {size_t{0}, size_t{5}, size_t{4096}}) {
+    Redirected padded(lent);
+    Redirected plain(lent);
+    for (int round = 0; round < 3; ++round) {  // the console lends its buffer from the second
+      for (const std::string& field : fields) {
+        for (size_t length : {size_t{0}, size_t{1}, size_t{2}, size_t{16}, size_t{31}, size_t{32},
+                              size_t{33}, size_t{40}}) {
+          std::string text(length, ' ');
+          for (size_t i = 0; i < length; ++i) text[i] = static_cast<char>('a' + (i + round) % 26);
+          const std::string stored = text + padding;
+          padded.templates.beginTemplate(field.data(), field.size());
+          padded.templates.printTemplatePaddedText(0, stored.data(), length, 0);
+          padded.templates.printTemplatePaddedText(0, stored.data(), length, LastItem);
+          plain.templates.beginTemplate(field.data(), field.size());
+          plain.templates.printTemplateText(0, text.data(), length, 0);
+          plain.templates.printTemplateText(0, text.data(), length, LastItem);
+          ASSERT_EQ(padded.console.column(), plain.console.column()) << field << " " << length;
+        }
+      }
+    }
+    EXPECT_EQ(padded.output(), plain.output()) << lent;
+  }
+}
+
+// Integers in runs across the edges where their exponent form in a plain
+// '#' field changes, some negated and some into another field, now and then
+// with every kept template pushed out by others, so that the rows' two
+// templates come back in other places: the exponent forms the printer keeps
+// print what the numbers print laid out afresh.
+TEST(TemplateLane, KeptExponentFormsPrintWhatTheirNumbersPrint) {
+  Printers printers(1 << 16);
+  std::string trace;
+  const int64_t edges[] = {99990, 149990, 949990, 999990, 1049990, 9499999990};
+  const char* const others[] = {"(#)", "[##]", "<###>", "{#}"};
+  for (int64_t edge : edges) {
+    for (int64_t value = edge; value < edge + 30; ++value) {
+      const char* row = value % 10 == 6 ? "#" : "##";
+      printers.all([&](TemplatePrinter& p) {
+        for (const char* other : others) {
+          if (value % 7 != 0) break;
+          p.beginTemplate(other);
+          p.printTemplateInteger(0, value % 10, LastItem);
+        }
+        p.beginTemplate(row);
+        if (edge > 1000000000) {
+          p.printTemplateUnsigned(0, static_cast<uint64_t>(value) * 1000000000, LastItem);
+        } else {
+          p.printTemplateInteger(0, value % 10 == 3 ? -value : value, LastItem);
+        }
+      });
+      trace += " " + std::to_string(value);
+    }
+  }
+  // The last of four templates in turn takes the place of the one whose
+  // form is kept, with its field where that one's lay.
+  printers.all([](TemplatePrinter& p) {
+    for (const char* text : {"##", "##", "a#", "b#", "c#", "#"}) {
+      p.beginTemplate(text);
+      p.printTemplateInteger(0, text[0] == '#' ? 100003 : 1, LastItem);
+    }
+  });
+  const std::string laned = printers.laned.output();
+  ASSERT_EQ(laned, printers.recording.output()) << trace;
+  ASSERT_EQ(laned, printers.plain.output()) << trace;
+}
+
 // Zone padding reads the column: after pieces placed in the lent buffer it
 // must count them, as it counts pieces printed one by one.
 TEST(TemplateLane, ZonesAfterPlacedPiecesPadFromTheirColumn) {

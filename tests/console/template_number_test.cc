@@ -281,6 +281,39 @@ TEST(IntegerLayout, MatchesTheGeneralLayout) {
   }
 }
 
+// An integer laid out where it goes around the powers of ten where its
+// digits and sign stop fitting its field: the bytes of the general layout,
+// or none, and never a byte beyond its room.
+TEST(IntegerLayout, AroundEveryPowerOfTenInEveryWidth) {
+  for (int width = 0; width <= 22; ++width) {
+    NumericField field = NumericField::none();
+    if (width != 0) {
+      const std::string text(static_cast<size_t>(width), '#');
+      ASSERT_NE(readNumericField(text.data(), text.size(), field), 0u);
+    }
+    uint64_t power = 1;
+    for (int exponent = 0; exponent <= 19; ++exponent, power *= 10) {
+      for (uint64_t magnitude : {power - 1, power, power + 1, power * 2 - 1}) {
+        for (bool negative : {false, true}) {
+          if (negative && magnitude == 0) continue;
+          char general[kFieldBufferSize];
+          size_t generalLength = 0;
+          DecimalValue value = decimalFromUnsigned(magnitude);
+          value.negative = negative;
+          const char* piece = formatNumber(field, value, general, &generalLength);
+          std::string room(static_cast<size_t>(field.width + kPlainIntegerGrowth) + 1, '\x7f');
+          const size_t placed = formatIntegerAt(field, magnitude, negative, room.data());
+          ASSERT_EQ(room.back(), '\x7f') << width << " " << magnitude;
+          if (placed != 0) {
+            ASSERT_EQ(room.substr(0, placed), std::string(piece, generalLength))
+                << width << " " << (negative ? "-" : "") << magnitude;
+          }
+        }
+      }
+    }
+  }
+}
+
 TEST(SingleFields, KeepSevenDigits) {
   EXPECT_EQ(singleIn("&", 1.0f / 3), "0.3333333");
   EXPECT_EQ(singleIn("&", 0.1f), "0.1");

@@ -42,6 +42,27 @@ TEST_F(TemplateReuse, MoreTemplatesInTurnThanThePrinterKeeps) {
   EXPECT_EQ(out.output(), expected);
 }
 
+// A fixed template found by its address, with templates of its length found
+// by their bytes in between that push it out of the printer's keeping and
+// take its place.
+TEST_F(TemplateReuse, FixedTemplatePushedOutIsKeptAgain) {
+  static constexpr char kFixed[] = "a#|";
+  std::string expected;
+  for (int round = 0; round < 3; ++round) {
+    templates.beginFixedTemplate(kFixed, 3);
+    integer(round);
+    templates.endTemplate(0);
+    expected += "a" + std::to_string(round) + "|";
+    for (const char* other : {"w#|", "x#|", "y#|", "z#|", "w#|", "x#|", "y#|"}) {
+      begin(other);
+      integer(round);
+      templates.endTemplate(0);
+      expected += other[0] + std::to_string(round) + "|";
+    }
+  }
+  EXPECT_EQ(out.output(), expected);
+}
+
 TEST_F(TemplateReuse, SameAddressWithNewBytesIsANewTemplate) {
   char buffer[] = "<##>";
   templates.beginTemplate(buffer);
