@@ -459,10 +459,12 @@ fi
 # (SIGSTOP) once its recipe 1 is read past the point wanted, Ctrl+C is typed
 # into its console, and it is let go on. What it had printed when it was
 # stopped is known from its read positions in the two recipes (which Wine
-# reads through the process's own descriptors): the runtime reads a recipe in
-# blocks of at most 8 KiB, the program takes a record of each recipe before
-# it prints the row and prints the row before it takes the next record. So at
-# read position p the records before floor((p - 8192) / B) are taken, and
+# reads through the process's own descriptors): the program reads a recipe in
+# blocks of FileStream::kBufferSize through a C runtime stream buffered with
+# as much, so the descriptor is at most two blocks (A bytes) ahead of what it
+# has taken; it takes a record of each recipe before it prints the row and
+# prints the row before it takes the next record. So at read position p the
+# records before floor((p - A) / B) are taken, and
 # the rows before the last of them (one more kept back for the byte looked at
 # past a line end) had been printed. The output must be a byte prefix of the
 # whole run's output and hold those rows. Without the handler the file would
@@ -474,6 +476,9 @@ elif [ ! -d /proc/self/fdinfo ]; then
 else
   line_bytes=1000
   rows=20000
+  block=$(sed -n 's/.*kBufferSize = \([0-9]*\);.*/\1/p' "$src/src/input/file_stream.h")
+  [ -n "$block" ] || fail "interrupt: FileStream::kBufferSize not found"
+  ahead=$((2 * ${block:-65536}))
   dir=$(new_case interrupted)
   awk -v b=$line_bytes -v n=$rows 'BEGIN {
     pad = sprintf("%*s", b - 25, ""); gsub(/ /, "x", pad)
@@ -528,7 +533,7 @@ else
 
     # Until recipe 1 is read past the wanted row; builtins only, so the
     # look keeps up with the program.
-    local wanted=$((8192 + (target + 2) * line_bytes))
+    local wanted=$((ahead + (target + 2) * line_bytes))
     deadline=$((SECONDS + 120))
     while [ $SECONDS -lt $deadline ]; do
       if [ -z "$pid" ]; then
@@ -559,8 +564,8 @@ else
     fi
     rm -f "$case_dir/pid"  # it has ended: the clean-up must not kill a stranger
 
-    taken1=$(((${p1:-0} - 8192) / line_bytes))
-    taken2=$(((${p2:-0} - 8192) / line_bytes))
+    taken1=$(((${p1:-0} - ahead) / line_bytes))
+    taken2=$(((${p2:-0} - ahead) / line_bytes))
     printed=$(((taken1 > taken2 ? taken1 : taken2) - 1))
     [ "$printed" -lt 0 ] && printed=0
     required=$(head -n $((5 + printed)) "$dir/expected" | wc -c)
@@ -581,7 +586,8 @@ else
     fi
   }
 
-  # Before the first 64 KiB went out, after several, and into a pipe.
+  # Early and late in a file, and into a pipe (how early the stop lands
+  # depends on how fast the look at the positions keeps up).
   interrupt ctrl-c-early file 370
   interrupt ctrl-c-late file 2600
   interrupt ctrl-c-pipe pipe 1100
