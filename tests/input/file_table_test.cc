@@ -280,7 +280,8 @@ TEST_F(FileTableTest, EveryByteIsData) {
 
 TEST_F(FileTableTest, LongFileCrossesManyBuffers) {
   std::string bytes;
-  for (int i = 0; i < 3 * 8192 + 17; ++i) bytes.push_back(static_cast<char>('a' + i % 26));
+  for (size_t i = 0; i < 3 * FileStream::kBufferSize + 17; ++i)
+    bytes.push_back(static_cast<char>('a' + i % 26));
   ASSERT_EQ(openInput(dir.write("long.txt", bytes), 1), Ok);
   EXPECT_EQ(files->slotForNumber(1)->size, static_cast<int64_t>(bytes.size()));
   EXPECT_EQ(readAll(1), bytes);
@@ -377,7 +378,7 @@ TEST_F(FileTableTest, UnreadableFileFailsAsNotFound) {
 }
 
 TEST_F(FileTableTest, FileThatShrinksWhileReadStillEnds) {
-  std::string bytes(3 * 8192, 'x');
+  std::string bytes(3 * FileStream::kBufferSize, 'x');
   const std::string path = dir.write("shrinks.txt", bytes);
   ASSERT_EQ(openInput(path, 1), Ok);
   ASSERT_EQ(files->slotForNumber(1)->size, static_cast<int64_t>(bytes.size()));
