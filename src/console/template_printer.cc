@@ -194,8 +194,13 @@ void TemplatePrinter::plan(KeptTemplate& kept) const {
     const size_t taken = readNumericField(at, left, stop.numeric);
     if (taken == 0) stop.numeric = NumericField::none();
     stop.afterNumber = outcomeAt(kept, stop.position + taken);
+    stop.integerInPlace = stop.numeric.plainDigits && stop.afterNumber.onePiece &&
+                          stop.afterNumber.end - stop.afterNumber.fieldEnd <= kSlack;
     stop.text = readTextField(at, left);
     stop.afterText = outcomeAt(kept, stop.position + stop.text.taken);
+    stop.paddedInPlace = stop.text.kind == TextField::Kind::Columns &&
+                         stop.text.width <= kTextPadding && stop.afterText.onePiece &&
+                         stop.afterText.end - stop.afterText.fieldEnd <= kSlack;
   }
   readyBlanks(kept);
 }
@@ -478,7 +483,36 @@ inline void TemplatePrinter::printNumeric(FileNumber number, uint32_t flags, For
   if ((flags & LastItem) != 0) release();
 }
 
+// An item without flags on a planned plain '#' field whose integer the
+// in-place layout takes goes into the lent space with one copy of fixed size
+// for the literal text after it, and calls nothing; the others go on out of
+// line. 67 instructions a table row less (callgrind, 10^5 rows: 183.1 M
+// against 189.8 M); with the texts' own way, 105.4 ms of processor time
+// instead of 110.5 for 10^6 rows to a file (least of 21 runs each).
 ErrorCode TemplatePrinter::printTemplateInteger(FileNumber number, int64_t value, uint32_t flags) {
+  const PieceSpace* const lane = out_.lentSpace(number);
+  const Stop* const stop = at_->next;
+  if (lane != nullptr && stop != nullptr && stop->integerInPlace && flags == 0) {
+    const Outcome& next = stop->afterNumber;
+    const size_t after = next.end - next.fieldEnd;
+    char* const at =
+        lane->room(static_cast<size_t>(stop->numeric.width + kPlainIntegerGrowth) + after + kSlack);
+    if (at != nullptr) {
+      uint64_t magnitude = static_cast<uint64_t>(value);
+      if (value < 0) magnitude = 0 - magnitude;
+      const size_t length = formatIntegerAt(stop->numeric, magnitude, value < 0, at);
+      if (length != 0) {
+        std::memcpy(at + length, copy_.data() + next.fieldEnd, kSlack);
+        lane->commit(length + after);
+        at_ = &next;
+        return done();
+      }
+    }
+  }
+  return printIntegerOutOfLine(number, value, flags);
+}
+
+ErrorCode TemplatePrinter::printIntegerOutOfLine(FileNumber number, int64_t value, uint32_t flags) {
   // Unsigned arithmetic takes the most negative value's magnitude too.
   uint64_t magnitude = static_cast<uint64_t>(value);
   if (value < 0) magnitude = 0 - magnitude;
@@ -646,8 +680,34 @@ ErrorCode TemplatePrinter::printTemplateText(FileNumber number, const char* text
   return done();
 }
 
+// Before the statement's last item, a padded text on a planned field of
+// its usual kind goes into the lent space as two copies of fixed size and
+// calls nothing, so that the item saves next to no registers; the others
+// go on out of line. 88 instructions a table row less (callgrind, 10^5
+// rows: 189.8 M against 198.6 M).
 ErrorCode TemplatePrinter::printTemplatePaddedText(FileNumber number, const char* text,
                                                    size_t length, uint32_t flags) {
+  const PieceSpace* const lane = out_.lentSpace(number);
+  const Stop* const stop = at_->next;
+  if (lane != nullptr && stop != nullptr && stop->paddedInPlace && (flags & LastItem) == 0) {
+    const Outcome& next = stop->afterText;
+    const size_t width = stop->text.width;
+    const size_t after = next.end - next.fieldEnd;
+    char* const at = lane->room(width + after + kSlack);
+    if (at != nullptr) {
+      static_assert(kTextPadding <= kSlack);
+      std::memcpy(at, text, kTextPadding);
+      std::memcpy(at + width, copy_.data() + next.fieldEnd, kSlack);
+      lane->commit(width + after);
+      at_ = &next;
+      return done();
+    }
+  }
+  return printPaddedTextOutOfLine(number, text, length, flags);
+}
+
+ErrorCode TemplatePrinter::printPaddedTextOutOfLine(FileNumber number, const char* text,
+                                                    size_t length, uint32_t flags) {
   printText<true>(number, text, length, flags);
   return done();
 }

@@ -171,6 +171,12 @@ class TemplatePrinter {
     // A text field of fixed width with literal text of one piece after it:
     // the field's fill and that text, ready made.
     const char* blank = nullptr;
+    // A text field of at most kTextPadding columns with at most kSlack bytes
+    // of literal text of one piece after it: a padded text's usual way.
+    bool paddedInPlace = false;
+    // A plain '#' field with at most kSlack bytes of literal text of one
+    // piece after it: an integer's usual way.
+    bool integerInPlace = false;
   };
   static constexpr size_t kMaxStops = 16;
   // A template the printer keeps, with its plan: the literal text at its
@@ -258,6 +264,10 @@ class TemplatePrinter {
   void printText(FileNumber number, const Char* text, size_t length, uint32_t flags);
   template <bool Padded, typename Char>
   bool placeText(FileNumber number, const Char* text, size_t length);
+  [[gnu::noinline]] ErrorCode printIntegerOutOfLine(FileNumber number, int64_t value,
+                                                    uint32_t flags);
+  [[gnu::noinline]] ErrorCode printPaddedTextOutOfLine(FileNumber number, const char* text,
+                                                       size_t length, uint32_t flags);
   template <typename Char>
   void printTextGenerally(FileNumber number, const Char* text, size_t length);
   // Prints `width` columns of a text of `length` characters: its first ones,
