@@ -160,6 +160,9 @@ class TemplatePrinter {
     bool onePiece = false;
     const Stop* next = nullptr;          // the stop at `end`, if planned
     Place otherwise = Place::Unplanned;  // else: UsedUp at the template's end
+    // Fresh: the leading literal text, when it is one piece of at most
+    // kSlack bytes with a planned stop after it.
+    const Outcome* leadingPiece = nullptr;
   };
   // A field start, as each kind of item finds it.
   struct Stop {
@@ -264,8 +267,17 @@ class TemplatePrinter {
   void printText(FileNumber number, const Char* text, size_t length, uint32_t flags);
   template <bool Padded, typename Char>
   bool placeText(FileNumber number, const Char* text, size_t length);
+  // The planned stop an item's usual way meets, with the bytes of leading
+  // literal text to place before its field; nullptr when there is none.
+  const Stop* usualStop(size_t* before) const {
+    if (at_->next != nullptr) return at_->next;
+    if (at_->leadingPiece == nullptr) return nullptr;
+    *before = at_->leadingPiece->end;
+    return at_->leadingPiece->next;
+  }
   [[gnu::noinline]] ErrorCode printIntegerOutOfLine(FileNumber number, int64_t value,
                                                     uint32_t flags);
+  [[gnu::noinline]] ErrorCode endWithText(FileNumber number, uint32_t flags);
   [[gnu::noinline]] ErrorCode printPaddedTextOutOfLine(FileNumber number, const char* text,
                                                        size_t length, uint32_t flags);
   template <typename Char>
