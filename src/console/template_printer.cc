@@ -598,31 +598,13 @@ const char* TemplatePrinter::stageColumns(const Char* from, size_t shown, size_t
 
 // A text item on a planned field, placed whole in the lent space: the ready
 // fill and the literal text after it with the text laid over, or the text
-// cut or filled to a field of another kind; a padded text's bytes as they
-// lie, which spares the look at each byte for a zero (and the loop's end,
-// which the branch predictor misses at texts of every length): 93
-// instructions a table row less (callgrind, 10^5 rows) and 127.8 ms instead
-// of 130.5 for 10^6 rows (best of 21 runs each). False, with nothing
-// printed, when the item takes the general way.
-template <bool Padded, typename Char>
+// cut or filled to a field of another kind. False, with nothing printed,
+// when the item takes the general way.
+template <typename Char>
 inline bool TemplatePrinter::placeText(FileNumber number, const Char* text, size_t length) {
   const Arrival arrival = arrivePlanned(number);
   const Stop* const stop = arrival.stop;
   if (stop == nullptr) return false;
-  if constexpr (Padded) {
-    // The field's columns are the text's first bytes and its padding.
-    const size_t width = stop->text.width;
-    if (stop->text.kind == TextField::Kind::Columns && width <= kTextPadding) {
-      static_assert(kTextPadding <= kSlack);
-      return placeInLane(
-          arrival, width, stop->afterText,
-          [&](char* at) {
-            copyShort(at, text, width);
-            return width;
-          },
-          false);
-    }
-  }
   if (stop->blank != nullptr) {
     const size_t width = stop->text.width;
     const size_t after = stop->afterText.end - stop->afterText.fieldEnd;
@@ -666,10 +648,10 @@ template <typename Char>
   }
 }
 
-template <bool Padded, typename Char>
+template <typename Char>
 inline void TemplatePrinter::printText(FileNumber number, const Char* text, size_t length,
                                        uint32_t flags) {
-  if (!placeText<Padded>(number, text, length)) printTextGenerally(number, text, length);
+  if (!placeText(number, text, length)) printTextGenerally(number, text, length);
   if ((flags & LastItem) != 0) endWithText(number, flags);
 }
 
@@ -684,16 +666,19 @@ ErrorCode TemplatePrinter::endWithText(FileNumber number, uint32_t flags) {
 ErrorCode TemplatePrinter::printTemplateText(FileNumber number, const char* text, size_t length,
                                              uint32_t flags) {
   if (text == nullptr) length = 0;
-  printText<false>(number, text, length, flags);
+  printText(number, text, length, flags);
   return done();
 }
 
 // A padded text on a planned field of its usual kind goes into the lent
-// space as two copies of fixed size and calls nothing but to end the
-// statement, so that the item saves next to no registers; the others go on
-// out of line. 122 instructions a table row less (callgrind, 10^5 rows:
-// 189.8 M against 198.6 M before the statement's last item, 178.5 M
-// against 181.9 M with it).
+// space as its bytes as they lie, which spares the look at each byte for a
+// zero (and the loop's end, which the branch predictor misses at texts of
+// every length), and the literal text after it: two copies of fixed size.
+// It calls nothing but to end the statement, so that the item saves next
+// to no registers; the others go on out of line, the general way for a
+// text. 122 instructions a table row less than the padded text placed
+// by the general item (callgrind, 10^5 rows: 189.8 M against 198.6 M
+// before the statement's last item, 178.5 M against 181.9 M with it).
 ErrorCode TemplatePrinter::printTemplatePaddedText(FileNumber number, const char* text,
                                                    size_t length, uint32_t flags) {
   const PieceSpace* const lane = out_.lentSpace(number);
@@ -717,7 +702,7 @@ ErrorCode TemplatePrinter::printTemplatePaddedText(FileNumber number, const char
 
 ErrorCode TemplatePrinter::printPaddedTextOutOfLine(FileNumber number, const char* text,
                                                     size_t length, uint32_t flags) {
-  printText<true>(number, text, length, flags);
+  printText(number, text, length, flags);
   return done();
 }
 
@@ -727,7 +712,7 @@ ErrorCode TemplatePrinter::printTemplateWideText(FileNumber number, const char16
   if (text != nullptr) {
     while (text[length] != 0) ++length;
   }
-  printText<false>(number, text, length, flags);
+  printText(number, text, length, flags);
   return done();
 }
 

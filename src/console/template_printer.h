@@ -263,9 +263,9 @@ class TemplatePrinter {
   void printNumeric(FileNumber number, uint32_t flags, Format format, FormatAt formatAt);
   template <typename Format>
   void printNumericGenerally(FileNumber number, Format format);
-  template <bool Padded, typename Char>
+  template <typename Char>
   void printText(FileNumber number, const Char* text, size_t length, uint32_t flags);
-  template <bool Padded, typename Char>
+  template <typename Char>
   bool placeText(FileNumber number, const Char* text, size_t length);
   // The planned stop an item's usual way meets, with the bytes of leading
   // literal text to place before its field; nullptr when there is none.
