@@ -160,6 +160,9 @@ class TemplatePrinter {
     bool onePiece = false;
     const Stop* next = nullptr;          // the stop at `end`, if planned
     Place otherwise = Place::Unplanned;  // else: UsedUp at the template's end
+    // Fresh: the leading literal text, when it is one piece of at most
+    // kSlack bytes with a planned stop after it.
+    const Outcome* leadingPiece = nullptr;
   };
   // A field start, as each kind of item finds it.
   struct Stop {
@@ -171,6 +174,12 @@ class TemplatePrinter {
     // A text field of fixed width with literal text of one piece after it:
     // the field's fill and that text, ready made.
     const char* blank = nullptr;
+    // A text field of at most kTextPadding columns with at most kSlack bytes
+    // of literal text of one piece after it: a padded text's usual way.
+    bool paddedInPlace = false;
+    // A plain '#' field with at most kSlack bytes of literal text of one
+    // piece after it: an integer's usual way.
+    bool integerInPlace = false;
   };
   static constexpr size_t kMaxStops = 16;
   // A template the printer keeps, with its plan: the literal text at its
@@ -254,10 +263,23 @@ class TemplatePrinter {
   void printNumeric(FileNumber number, uint32_t flags, Format format, FormatAt formatAt);
   template <typename Format>
   void printNumericGenerally(FileNumber number, Format format);
-  template <bool Padded, typename Char>
+  template <typename Char>
   void printText(FileNumber number, const Char* text, size_t length, uint32_t flags);
-  template <bool Padded, typename Char>
+  template <typename Char>
   bool placeText(FileNumber number, const Char* text, size_t length);
+  // The planned stop an item's usual way meets, with the bytes of leading
+  // literal text to place before its field; nullptr when there is none.
+  const Stop* usualStop(size_t* before) const {
+    if (at_->next != nullptr) return at_->next;
+    if (at_->leadingPiece == nullptr) return nullptr;
+    *before = at_->leadingPiece->end;
+    return at_->leadingPiece->next;
+  }
+  [[gnu::noinline]] ErrorCode printIntegerOutOfLine(FileNumber number, int64_t value,
+                                                    uint32_t flags);
+  [[gnu::noinline]] ErrorCode endWithText(FileNumber number, uint32_t flags);
+  [[gnu::noinline]] ErrorCode printPaddedTextOutOfLine(FileNumber number, const char* text,
+                                                       size_t length, uint32_t flags);
   template <typename Char>
   void printTextGenerally(FileNumber number, const Char* text, size_t length);
   // Prints `width` columns of a text of `length` characters: its first ones,

@@ -123,7 +123,8 @@ TEST(TemplateLane, PaddedTextsPrintWhatTheirTextsPrint) {
                                 "[\\" + std::string(29, ' ') + "\\]",
                                 "\\" + std::string(30, ' ') + "\\",
                                 "\\" + std::string(31, ' ') + "\\",
-                                "## \\  \\ ##"};
+                                "## \\  \\ ##",
+                                "<\\ \\|\\  \\>"};
   const std::string padding(TemplatePrinter::kTextPadding, ' ');
   for (size_t lent : {size_t{0}, size_t{5}, size_t{4096}}) {
     Redirected padded(lent);
@@ -137,10 +138,11 @@ TEST(TemplateLane, PaddedTextsPrintWhatTheirTextsPrint) {
           const std::string stored = text + padding;
           padded.templates.beginTemplate(field.data(), field.size());
           padded.templates.printTemplatePaddedText(0, stored.data(), length, 0);
-          padded.templates.printTemplatePaddedText(0, stored.data(), length, LastItem);
+          padded.templates.printTemplatePaddedText(0, stored.data(), length,
+                                                   LastItem | ItemLineEnd);
           plain.templates.beginTemplate(field.data(), field.size());
           plain.templates.printTemplateText(0, text.data(), length, 0);
-          plain.templates.printTemplateText(0, text.data(), length, LastItem);
+          plain.templates.printTemplateText(0, text.data(), length, LastItem | ItemLineEnd);
           ASSERT_EQ(padded.console.column(), plain.console.column()) << field << " " << length;
         }
       }
