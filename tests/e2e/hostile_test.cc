@@ -183,8 +183,7 @@ class TerminalRun {
  public:
   TerminalRun(const ProgramDir& dir) {
     int slave = -1;
-    pid_ = startOnTerminal(dir.program().string(), &master_, &slave);
-    tcgetattr(master_, &before_);
+    pid_ = startOnTerminal(dir.program().string(), &master_, &slave, &before_);
     close(slave);
   }
   ~TerminalRun() {

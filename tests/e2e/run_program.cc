@@ -118,11 +118,13 @@ RunResult runProgram(const RecipeFile& recipe1, const RecipeFile& recipe2, Outpu
   return result;
 }
 
-pid_t startOnTerminal(const std::string& path, int* master, int* slave) {
+pid_t startOnTerminal(const std::string& path, int* master, int* slave, struct termios* modes) {
   struct winsize size {};
   size.ws_row = 25;
   size.ws_col = 80;
   if (openpty(master, slave, nullptr, nullptr, &size) != 0) std::abort();
+  // Read before the program runs: it changes them as soon as it starts.
+  if (tcgetattr(*slave, modes) != 0) std::abort();
   const pid_t pid = fork();
   if (pid == 0) {
     setsid();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <termios.h>
 
 #include <optional>
 #include <string>
@@ -39,8 +40,9 @@ RunResult runProgram(const RecipeFile& recipe1, const RecipeFile& recipe2,
 // Starts the program at `path` on a pseudo-terminal of 80 x 25 (its
 // controlling terminal, standard input and output; TERM=xterm) and returns
 // its pid. *master is the terminal's side for the test to play; the slave
-// side stays open in the test too, for looking at its modes.
-pid_t startOnTerminal(const std::string& path, int* master, int* slave);
+// side stays open in the test too, for looking at its modes; *modes are
+// those the terminal had before the program started.
+pid_t startOnTerminal(const std::string& path, int* master, int* slave, struct termios* modes);
 
 // CR LF line ends for readable expectations.
 std::string crlf(const std::string& text);

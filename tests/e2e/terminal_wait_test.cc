@@ -42,8 +42,7 @@ class TerminalPlay {
     std::ofstream(dir_ / "Rezept1.txt") << "250,g,Mehl\r\n3,EL,Zucker\r\n";
     std::ofstream(dir_ / "Rezept2.txt") << "250,kg,Mehl\r\n3,EL,Zucker\r\n";
 
-    pid_ = startOnTerminal((dir_ / "kochbuchpruefer").string(), &master_, &slave_);
-    tcgetattr(slave_, &before_);
+    pid_ = startOnTerminal((dir_ / "kochbuchpruefer").string(), &master_, &slave_, &before_);
   }
   ~TerminalPlay() {
     if (!ended_) {
