@@ -3,6 +3,7 @@
 // signal may send.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <thread>
@@ -89,6 +90,40 @@ TEST_F(TerminalOutput, CellsWaitForTheIntervalOrAFlush) {
   EXPECT_EQ(pty_.drain(), "\x1b[6;6H");
   device->flushOutput();
   EXPECT_EQ(device->writeCalls(), calls + 3);  // nothing left to send
+}
+
+// Within the interval, cells go once enough of them is gathered, so that a
+// long table keeps the terminal drawing while the program goes on.
+TEST_F(TerminalOutput, GatheredCellsGoWithinTheIntervalOnceEnoughAreThere) {
+  ASSERT_TRUE(pty_.ok());
+  auto device = start();
+  ASSERT_TRUE(device->writeCells({0, 0}, "a", 1, 7));
+  device->endOfWrite();
+  pty_.drain();
+  const size_t calls = device->writeCalls();
+  // The terminal's side reads meanwhile, as a terminal would: a send of this
+  // size may not fit what the pty holds.
+  std::atomic<bool> stop{false};
+  std::string received;
+  std::thread terminal([&] {
+    while (!stop) received += pty_.drain(10);
+  });
+  const std::string rows[] = {std::string(40, 'x'), std::string(40, 'y')};
+  size_t writes = 0;
+  while (device->writeCalls() == calls && writes < 10000) {
+    if (!device->writeCells({0, static_cast<int16_t>(writes % 10)}, rows[writes % 2].data(), 40,
+                            7)) {
+      break;
+    }
+    device->endOfWrite();
+    ++writes;
+  }
+  stop = true;
+  terminal.join();
+  received += pty_.drain(50);
+  EXPECT_EQ(device->writeCalls(), calls + 1);
+  EXPECT_GE(received.size(), TerminalDevice::kTerminalSendSize);
+  EXPECT_LE(writes * 40, TerminalDevice::kTerminalSendSize) << "sent later than at the size";
 }
 
 TEST_F(TerminalOutput, ASignalSendsTheWholeCallsOnceThenColoursReset) {

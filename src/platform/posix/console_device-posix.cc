@@ -219,7 +219,10 @@ void TerminalDevice::flushOutput() {
 void TerminalDevice::endOfWrite() {
   if (cells_) {
     markWhole();
-    if (somethingToSend() && sendClockMs() - lastSendMs_ >= options_.sendIntervalMs) send();
+    if (used_.load(std::memory_order_relaxed) >= kTerminalSendSize ||
+        (somethingToSend() && sendClockMs() - lastSendMs_ >= options_.sendIntervalMs)) {
+      send();
+    }
   } else if (rawToTty_) {
     // A terminal without cursor addressing still sees a long table go by.
     if (used_.load(std::memory_order_relaxed) != 0 &&

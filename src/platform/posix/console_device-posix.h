@@ -53,6 +53,12 @@ int backgroundSgr(int index);
 class TerminalDevice : public ConsoleDevice {
  public:
   static constexpr size_t kBufferSize = 256 * 1024;
+  // On a terminal, cells go once this much is gathered: the terminal then
+  // draws one part while the next is made, where a full buffer would leave
+  // it idle while the program fills it. 10^5 rows in tmux 80x25: 0.392 s
+  // instead of 0.456 until the prompt (medians of 15 runs each, side by
+  // side; `cat` of the table 0.246 s).
+  static constexpr size_t kTerminalSendSize = 32 * 1024;
 
   TerminalDevice(int inFd, int outFd, const TerminalDeviceOptions& options);
 
