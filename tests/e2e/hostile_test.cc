@@ -237,15 +237,7 @@ class TerminalRun {
   const std::string& output() const { return output_; }
 
   // The terminal's modes now against those before the program started.
-  void expectModesRestored() const {
-    struct termios after {};
-    ASSERT_EQ(tcgetattr(master_, &after), 0);
-    EXPECT_EQ(after.c_lflag, before_.c_lflag) << "local modes (echo, canonical input) changed";
-    EXPECT_EQ(after.c_iflag, before_.c_iflag) << "input modes changed";
-    EXPECT_EQ(after.c_oflag, before_.c_oflag) << "output modes changed";
-    EXPECT_EQ(after.c_cc[VMIN], before_.c_cc[VMIN]);
-    EXPECT_EQ(after.c_cc[VTIME], before_.c_cc[VTIME]);
-  }
+  void expectModesRestored() const { expectModesAsBefore(master_, before_); }
 
  private:
   // Takes what is there within `ms`; false once the terminal has nothing more.

@@ -1,6 +1,7 @@
 #include "e2e/run_program.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -142,6 +143,16 @@ pid_t startOnTerminal(const std::string& path, int* master, int* slave, struct t
     _exit(127);
   }
   return pid;
+}
+
+void expectModesAsBefore(int fd, const struct termios& before) {
+  struct termios after {};
+  ASSERT_EQ(tcgetattr(fd, &after), 0);
+  EXPECT_EQ(after.c_lflag, before.c_lflag) << "local modes (echo, canonical input) changed";
+  EXPECT_EQ(after.c_iflag, before.c_iflag) << "input modes (flow control) changed";
+  EXPECT_EQ(after.c_oflag, before.c_oflag) << "output modes changed";
+  EXPECT_EQ(after.c_cc[VMIN], before.c_cc[VMIN]);
+  EXPECT_EQ(after.c_cc[VTIME], before.c_cc[VTIME]);
 }
 
 }  // namespace kp::test

@@ -44,6 +44,11 @@ RunResult runProgram(const RecipeFile& recipe1, const RecipeFile& recipe2,
 // those the terminal had before the program started.
 pid_t startOnTerminal(const std::string& path, int* master, int* slave, struct termios* modes);
 
+// The modes of the terminal at `fd` now against `before`: those a program
+// that changes them must put back (echo, canonical input, flow control,
+// output processing, the read minimum and timeout).
+void expectModesAsBefore(int fd, const struct termios& before);
+
 // CR LF line ends for readable expectations.
 std::string crlf(const std::string& text);
 

@@ -109,13 +109,7 @@ class TerminalPlay {
   bool replied() const { return replied_; }
 
   void expectTerminalAsBefore() {
-    struct termios after {};
-    ASSERT_EQ(tcgetattr(slave_, &after), 0);
-    EXPECT_EQ(after.c_lflag, before_.c_lflag) << "local modes (echo, canonical input) changed";
-    EXPECT_EQ(after.c_iflag, before_.c_iflag) << "input modes (flow control) changed";
-    EXPECT_EQ(after.c_oflag, before_.c_oflag) << "output modes changed";
-    EXPECT_EQ(after.c_cc[VMIN], before_.c_cc[VMIN]);
-    EXPECT_EQ(after.c_cc[VTIME], before_.c_cc[VTIME]);
+    expectModesAsBefore(slave_, before_);
     int unread = -1;
     ASSERT_EQ(ioctl(slave_, FIONREAD, &unread), 0);
     EXPECT_EQ(unread, 0) << "input left for the shell";
