@@ -1,16 +1,14 @@
 // Instruction cost of one table row in the template printer alone: the four
 // statements of a row, run for many rows into a printer that only counts.
 // Meant for callgrind, whose counts repeat from run to run:
-//   g++ -std=c++20 -O2 -g -Isrc bench/template_row_cost.cc
-//       src/console/template_printer.cc src/console/template_number.cc -o /tmp/row_cost
+//   g++ -std=c++20 -O2 -g -Isrc bench/template_row_cost.cc src/console/template_printer.cc
+//       src/console/template_plan.cc src/console/template_number.cc -o /tmp/row_cost
 //   valgrind --tool=callgrind --toggle-collect='*printRows*' /tmp/row_cost 100000 [first row]
 //   [lend]
 // From row 100,000 on the row number takes the exponent form ("% 1E+5").
 // With "lend" the printer lends a buffer, as the console does on redirected
-// output, and the statements place their pieces there; without, every piece
-// is a printText call. What callgrind collects a row, g++ 12 -O2, the loop
-// and the counting printer included: lent 1,411 from row 1, 1,649 from row
-// 100,000; piece by piece 1,929 and 2,167. Both count the same bytes.
+// output, and the statements place their pieces there; without, every item
+// is a printText call. Both count the same bytes.
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -25,8 +23,8 @@ class CountingPrinter : public kp::TextPrinter {
  public:
   // Lends a buffer for number 0, which is emptied into the count when full.
   void lend() {
-    space_ = kp::PieceSpace{buffer_, &used_, sizeof buffer_};
-    lendSpace(0, &space_);
+    space_ = kp::LentBuffer{buffer_, &used_, sizeof buffer_ - kp::kCopySlack};
+    lendBuffer(0, &space_);
   }
   void printText(kp::FileNumber, const char*, size_t length, int) override {
     takeLent();
@@ -49,7 +47,7 @@ class CountingPrinter : public kp::TextPrinter {
   size_t bytes = 0;
   char buffer_[1 << 16];
   std::atomic<size_t> used_{0};
-  kp::PieceSpace space_;
+  kp::LentBuffer space_;
 };
 
 struct Record {

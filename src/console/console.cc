@@ -71,7 +71,6 @@ struct Console::WriteContext {
   int32_t width = kDefaultWidth;  // the screen buffer
   int32_t height = kDefaultHeight;
   uint16_t attribute = kDefaultAttribute;
-  int32_t outputHandle = 0;
   bool subView = false;  // the view is not the whole window: scroll only inside it
 };
 
@@ -92,7 +91,7 @@ Console::Console(FileTable& files, ConsoleDevice& device)
 
 Console::~Console() {
   placeGathered();
-  lendSpace(0, nullptr);
+  lendBuffer(0, nullptr);
   // The table outlives us in the program; leave it no hooks pointing here.
   FileSlot* slot = files_.slotForNumber(0);
   if (slot != nullptr && slot->hooks == &hooks_) *slot = FileSlot{};
@@ -108,7 +107,7 @@ void Console::start() {
 void Console::printText(FileNumber number, const char* bytes, size_t length, int endFlags) {
   // A piece of redirected output that fits the lent buffer, the bulk of a
   // long table: copied there, its column counted when next asked for.
-  const PieceSpace* lane = lentSpace(number);
+  const LentBuffer* lane = lentBuffer(number);
   if (lane == nullptr || endFlags != EndNothing || !lane->place(bytes, length)) {
     printTextGenerally(number, bytes, length, endFlags);
     return;
@@ -132,7 +131,7 @@ void Console::printText(FileNumber number, const char* text, int endFlags) {
 
 void Console::printLineEnd(FileNumber number, int endFlags) {
   // The table's line end, after the row's pieces in the lent buffer.
-  const PieceSpace* const lane = lentSpace(number);
+  const LentBuffer* const lane = lentBuffer(number);
   if (lane != nullptr && endsLine(endFlags) && placeLineEnd(*lane)) {
     files_.setLastError(Ok);
     return;
@@ -192,7 +191,7 @@ void Console::advanceColumn(FileSlot& target, const char* bytes, size_t length) 
 
 void Console::endAction(FileNumber number, FileSlot& slot, int endFlags) {
   if (endsLine(endFlags)) {
-    const PieceSpace* lane = lentSpace(number);
+    const LentBuffer* lane = lentBuffer(number);
     if (lane == nullptr || !placeLineEnd(*lane)) writeToSlot(slot, kLineEnd, 2);
     return;
   }
@@ -230,7 +229,7 @@ void Console::prepareSlot() {
   slot->access = kReadWriteAccess;
   slot->hooks = &hooks_;
   updateLending();
-  if (rawLane_) countedTo_ = lane_.used->load(std::memory_order_relaxed);
+  if (rawBufferLent_) countedTo_ = rawBuffer_.used->load(std::memory_order_relaxed);
   const CellRect& cache = state_.windowCache;
   if (console) {
     slot->column = std::max(0, info.cursor.x - cache.left);
@@ -259,34 +258,34 @@ bool Console::fillWindowCache(ScreenBufferInfo* info) {
 // --- The console writer --------------------------------------------------
 
 // A line end in the lent buffer, counted with the pieces before it.
-bool Console::placeLineEnd(const PieceSpace& lane) {
+bool Console::placeLineEnd(const LentBuffer& lane) {
   return lane.place(kLineEnd, 2);
 }
 
 void Console::updateLending() {
   const FileSlot* slot = files_.slotForNumber(0);
   const bool ours = slot != nullptr && slot->hooks == &hooks_ && slot->redirect == nullptr;
-  lendSpace(0, rawLane_ && ours ? &lane_ : nullptr);
+  lendBuffer(0, rawBufferLent_ && ours ? &rawBuffer_ : nullptr);
 }
 
 void Console::settleColumn() {
-  if (!rawLane_) return;
-  const size_t used = lane_.used->load(std::memory_order_relaxed);
+  if (!rawBufferLent_) return;
+  const size_t used = rawBuffer_.used->load(std::memory_order_relaxed);
   FileSlot* slot = files_.slotForNumber(0);
   // Only pieces printed to the console's own slot are in the lane uncounted.
-  if (used > countedTo_ && lentSpace(0) != nullptr) {
-    advanceColumn(*slot, lane_.data + countedTo_, used - countedTo_);
+  if (used > countedTo_ && lentBuffer(0) != nullptr) {
+    advanceColumn(*slot, rawBuffer_.data + countedTo_, used - countedTo_);
   }
   countedTo_ = used;
 }
 
 void Console::writeConsole(const char* bytes, size_t length) {
-  if (rawLane_) {
+  if (rawBufferLent_) {
     // Whoever writes here counts the bytes (or, called directly, does not):
     // they stay out of the count of the lane's pieces.
     settleColumn();
-    const bool placed = lane_.place(bytes, length);
-    countedTo_ = lane_.used->load(std::memory_order_relaxed);
+    const bool placed = rawBuffer_.place(bytes, length);
+    countedTo_ = rawBuffer_.used->load(std::memory_order_relaxed);
     if (placed) return;
   }
   if (state_.rowRoomKnown && allCells(bytes, length)) {
@@ -332,9 +331,13 @@ void Console::writeConsoleFully(const char* bytes, size_t length) {
     if (!rawSpaceAsked_) {
       rawSpaceAsked_ = true;
       const ConsoleDevice::RawSpace space = device_.rawSpace();
-      lane_ = PieceSpace{space.data, space.used, space.capacity};
+      // The lane keeps the buffer's last bytes as room for copies of fixed
+      // size; a buffer with no more than that is not lent.
+      if (space.data != nullptr && space.capacity > kCopySlack) {
+        rawBuffer_ = LentBuffer{space.data, space.used, space.capacity - kCopySlack};
+      }
       // From now on texts that fit the device's buffer take the raw lane.
-      rawLane_ = lane_.data != nullptr;
+      rawBufferLent_ = rawBuffer_.data != nullptr;
       updateLending();
     }
     state_.rowRoomKnown = false;
@@ -342,7 +345,7 @@ void Console::writeConsoleFully(const char* bytes, size_t length) {
     settleColumn();
     writeRawBytes(bytes, length);
     device_.endOfWrite();
-    if (rawLane_) countedTo_ = lane_.used->load(std::memory_order_relaxed);
+    if (rawBufferLent_) countedTo_ = rawBuffer_.used->load(std::memory_order_relaxed);
     return;
   }
 
@@ -393,12 +396,10 @@ void Console::writeRawBytes(const char* bytes, size_t length) {
 
 void Console::buildContext(WriteContext& context) {
   const CellRect& cache = state_.windowCache;
-  const int32_t firstRow = state_.firstViewRow < 0 ? 0 : state_.firstViewRow;
   context.left = cache.left;
   context.right = cache.right;
-  context.top = cache.top + firstRow;
-  context.bottom = cache.top + std::max(state_.lastViewRow, firstRow);
-  context.outputHandle = state_.outputHandles[state_.activeIndex];
+  context.top = cache.top;
+  context.bottom = cache.top + std::max(state_.lastViewRow, 0);
 
   int32_t windowTop = cache.top;
   int32_t windowBottom = cache.bottom;

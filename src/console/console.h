@@ -24,14 +24,11 @@ struct ConsoleState {
   ColourIndex foreground = 7;  // stored colours, used when a call omits one
   ColourIndex background = 0;
   bool started = false;  // standard handles taken, input mode set
-  // Four output pages; every call goes to the active one. Only page 0 exists.
-  int32_t outputHandles[4] = {1, 0, 0, 0};
-  int32_t activeIndex = 0;
-  int32_t visibleIndex = 0;
   CellRect windowCache;            // left 0, window rows, right = buffer width - 1
   bool windowCacheFilled = false;  // the cache has been taken at least once
   bool consoleAnswered = false;    // the last fill found a console to ask
-  int32_t firstViewRow = -1;       // view rows, counted from the window's top; -1 = unset
+  // The view's last row, counted from the window's top; -1 until the first
+  // write takes it from the window. The view starts at the window's top row.
   int32_t lastViewRow = -1;
   bool pendingWrap = false;   // cursor parked on the bottom-right cell
   bool slotPrepared = false;  // the console's FileSlot (number 0) is set up
@@ -65,7 +62,7 @@ class Console : public TextPrinter {
     lastAttribute_ = attribute;
     // Fails when standard output is no console; the stored indices stay
     // changed. A device lends its raw lane only then: the call is skipped.
-    if (!rawLane_) device_.setTextAttribute(attribute);
+    if (!rawBufferLent_) device_.setTextAttribute(attribute);
     return previous;
   }
 
@@ -93,7 +90,7 @@ class Console : public TextPrinter {
     placeGathered();
     settleColumn();
     device_.flushOutput();
-    countedTo_ = rawLane_ ? lane_.used->load(std::memory_order_relaxed) : 0;
+    countedTo_ = rawBufferLent_ ? rawBuffer_.used->load(std::memory_order_relaxed) : 0;
   }
 
   // The output column of a file number's slot, as zone padding reads it
@@ -121,7 +118,7 @@ class Console : public TextPrinter {
   void settleColumn();
   ErrorCode writeToSlot(FileSlot& slot, const char* bytes, size_t length);
   void endAction(FileNumber number, FileSlot& slot, int endFlags);
-  static bool placeLineEnd(const PieceSpace& lane);
+  static bool placeLineEnd(const LentBuffer& lane);
 
   void prepareSlot();
   // Takes the window cache from the device; returns false when no console answered.
@@ -148,9 +145,9 @@ class Console : public TextPrinter {
   // The raw lane: the buffer the device lends at the first raw write, which
   // texts that fit are copied into. The console lends it on to the pieces
   // printed to number 0.
-  PieceSpace lane_;
+  LentBuffer rawBuffer_;
   bool rawSpaceAsked_ = false;
-  bool rawLane_ = false;  // output is redirected and the device lent its buffer
+  bool rawBufferLent_ = false;  // output is redirected and the device lent its buffer
   // The lane's bytes before this offset are counted in the console's column;
   // those after it are pieces still to be counted.
   size_t countedTo_ = 0;

@@ -7,74 +7,47 @@
 namespace kp {
 namespace {
 
-using number_layout::farTooWide;
-using number_layout::FieldBuilder;
-using number_layout::finishField;
+using namespace number_layout;
 
 // Enough digits that to_chars never rounds: a double's exact decimal
 // expansion has at most 767 significant digits.
 constexpr int kExactPrecision = 780;
 
-int byteAt(const char* bytes, size_t length, size_t index) {
-  return index < length ? static_cast<unsigned char>(bytes[index]) : -1;
-}
+// The digits of a value from 10^low upward, one at a time; zeros outside
+// its significand's digits.
+class DigitsUpward {
+ public:
+  DigitsUpward(const DecimalValue& value, int32_t low)
+      : rest_(value.significand), position_(low), power_(value.power) {
+    if (low > power_) {
+      const int32_t dropped = low - power_;
+      rest_ = dropped < 20 ? rest_ / kPowersOfTen[dropped] : 0;
+    }
+  }
+  char next() {
+    char digit = '0';
+    if (position_ >= power_) {
+      digit = static_cast<char>('0' + rest_ % 10);
+      rest_ /= 10;
+    }
+    ++position_;
+    return digit;
+  }
 
-// An integer from its digits (no leading zeros), trailing zeros moved into
-// the power.
-DecimalValue fromDigits(const char* digits, int32_t count, bool negative) {
-  DecimalValue value;
-  value.negative = negative;
-  int32_t kept = count;
-  while (kept > 1 && digits[kept - 1] == '0') --kept;
-  std::memcpy(value.digits, digits, kept);
-  value.count = static_cast<int8_t>(kept);
-  value.power = count - kept;
-  return value;
-}
+ private:
+  uint64_t rest_;
+  int32_t position_;
+  int32_t power_;
+};
 
-DecimalValue fromMagnitude(uint64_t magnitude, bool negative) {
-  char digits[20];
-  FieldBuilder out(digits, sizeof digits);
-  out.putDigits(magnitude);
-  return fromDigits(out.data(), out.size(), negative);
-}
-
-DecimalValue fromFinite(double magnitude, bool negative, int significant) {
-  DecimalValue value;
-  value.negative = negative;
-  value.freeFormDigits = static_cast<int8_t>(significant);
-  if (magnitude == 0) return value;
-
-  // The exact expansion "d.ddd...e+x": keep `significant` digits and the one
-  // after them, which decides the rounding, so that a true half goes up.
-  char text[kExactPrecision + 16];
-  std::to_chars_result result = std::to_chars(text, text + sizeof text, magnitude,
-                                              std::chars_format::scientific, kExactPrecision);
-  const char* exponentMark = static_cast<const char*>(std::memchr(text, 'e', result.ptr - text));
-  int exponent = 0;
-  std::from_chars(exponentMark + 1 + (exponentMark[1] == '+'), result.ptr, exponent);
-
-  value.digits[0] = text[0];
-  std::memcpy(value.digits + 1, text + 2, significant);  // past the point
-  value.count = static_cast<int8_t>(significant + 1);
-  value.power = exponent - significant;
-  return value.roundedAt(value.power + 1);
-}
-
-// The mantissa's digits from 10^top downward: `whole` before the point,
-// `decimals` after it.
-inline void putMantissa(FieldBuilder& out, const DecimalValue& value, int32_t top, int32_t whole,
-                        int32_t decimals, bool point) {
-  // The j-th digit from 10^top down is the value's significant digit
-  // j + shift, or a zero outside them (as digitAt has it).
-  const int32_t shift = value.top() - top;
-  auto digit = [&](int32_t j) {
-    const int32_t index = j + shift;
-    return index >= 0 && index < value.count ? value.digits[index] : '0';
-  };
-  for (int32_t j = whole + decimals - 1; j >= whole; --j) out.put(digit(j));
+// The mantissa's digits from 10^low upward: `decimals` after the point,
+// `whole` before it.
+void putMantissa(FieldBuilder& out, const DecimalValue& value, int32_t low, int32_t whole,
+                 int32_t decimals, bool point) {
+  DigitsUpward digits(value, low);
+  for (int32_t i = 0; i < decimals; ++i) out.put(digits.next());
   if (point) out.put('.');
-  for (int32_t j = whole - 1; j >= 0; --j) out.put(digit(j));
+  for (int32_t i = 0; i < whole; ++i) out.put(digits.next());
 }
 
 void putTrailingSign(FieldBuilder& out, const NumericField& field, bool negative) {
@@ -82,37 +55,31 @@ void putTrailingSign(FieldBuilder& out, const NumericField& field, bool negative
   if (field.trailingSign == '-') out.put(negative ? '-' : ' ');
 }
 
-// A number far too wide for its field: '%', the sign's place, a mantissa of
-// one digit less than the field's positions (at least one) with halves going
-// up, and the power of ten, which carries a second '%' when it has two digits.
-// `value` is the number as the field would have shown it, its decimal places
-// already rounded; it is rounded again in place. (Copies of a value just
-// built wait for its bytes to be stored: 16 instructions' worth of time.)
-// Part of each caller, whose field builder then stays in registers: 31
-// instructions less a number (callgrind, a table's row numbers from 10^5).
 // The mantissa's digits before the point in the exponent form: one less
 // than the field's positions, the sign's place, and at least one.
 int32_t overflowWhole(const NumericField& field) {
   return field.digitPositions >= 2 ? field.digitPositions - 1 : 1;
 }
 
-[[gnu::always_inline]] inline void formatOverflow(FieldBuilder& out, const NumericField& field,
-                                                  DecimalValue& value) {
+// The exponent form of a number far too wide for its field: '%', the sign's
+// place, the mantissa rounded with halves going up, and the power of ten,
+// which carries a second '%' when it has two digits. `value` is the number
+// as the field would have shown it, its decimal places already rounded.
+void formatOverflow(FieldBuilder& out, const NumericField& field, DecimalValue value) {
   const int32_t positions = field.digitPositions;
   const int32_t whole = overflowWhole(field);
   const bool negative = value.negative;
   value.roundAt(value.top() - (whole + field.decimals) + 1);
-  const DecimalValue& rounded = value;
-  const int32_t top = rounded.top();
+  const int32_t top = value.top();
   const int32_t exponent = top - (whole - 1);
 
   putTrailingSign(out, field, negative);
   const int32_t magnitude = exponent < 0 ? -exponent : exponent;
-  out.putNumber(magnitude, 1);
+  out.putNumber(static_cast<uint64_t>(magnitude), 1);
   if (magnitude > 9) out.put('%');
   out.put(exponent < 0 ? '-' : '+');
   out.put('E');
-  putMantissa(out, rounded, top, whole, field.decimals, field.point);
+  putMantissa(out, value, top - (whole + field.decimals) + 1, whole, field.decimals, field.point);
   if (field.dollar) out.put('$');
   if (field.leadingPlus) {
     out.put(negative ? '-' : '+');
@@ -145,17 +112,29 @@ void formatFree(FieldBuilder& out, const DecimalValue& value) {
   const int32_t top = value.top();
   const bool exponentForm =
       value.freeFormDigits != 0 && !value.isZero() && (top >= value.freeFormDigits || top < -3);
+  // Only the significant digits: no trailing zeros after the point.
+  DecimalValue digits = value;
+  if (digits.significand == 0) digits.power = 0;
+  while (digits.significand != 0 && digits.significand % 10 == 0) {
+    digits.significand /= 10;
+    ++digits.power;
+  }
   if (exponentForm) {
-    out.putNumber(top < 0 ? -top : top, 1);
+    out.putNumber(static_cast<uint64_t>(top < 0 ? -top : top), 1);
     out.put(top < 0 ? '-' : '+');
     out.put('E');
-    for (int i = value.count - 1; i >= 1; --i) out.put(value.digits[i]);
+    uint64_t rest = digits.significand;
+    for (int32_t i = decimalDigits(rest); i > 1; --i) {
+      out.put(static_cast<char>('0' + rest % 10));
+      rest /= 10;
+    }
     out.put('.');
-    out.put(value.digits[0]);
+    out.put(static_cast<char>('0' + rest));
   } else {
-    for (int32_t p = value.power; p < 0; ++p) out.put(value.digitAt(p));
-    if (value.power < 0) out.put('.');
-    for (int32_t p = 0; p <= (top > 0 ? top : 0); ++p) out.put(value.digitAt(p));
+    DigitsUpward upward(digits, digits.power < 0 ? digits.power : 0);
+    for (int32_t p = digits.power; p < 0; ++p) out.put(upward.next());
+    if (digits.power < 0) out.put('.');
+    for (int32_t p = 0; p <= (top > 0 ? top : 0); ++p) out.put(upward.next());
   }
   if (value.negative && !value.isZero()) out.put('-');
 }
@@ -174,17 +153,19 @@ void formatExponent(FieldBuilder& out, const NumericField& field, const DecimalV
     wholeShown = whole > 0 ? 1 : 0;
     top = wholeShown - 1;
   } else {
-    rounded = value.roundedAt(value.top() - (whole + field.decimals) + 1);
+    rounded = value;
+    rounded.roundAt(value.top() - (whole + field.decimals) + 1);
     top = rounded.top();
     exponent = top - (whole - 1);
   }
   const bool negative = value.negative && !rounded.isZero();
 
   putTrailingSign(out, field, negative);
-  out.putNumber(exponent < 0 ? -exponent : exponent, field.exponentDigits);
+  out.putNumber(static_cast<uint64_t>(exponent < 0 ? -exponent : exponent), field.exponentDigits);
   out.put(exponent < 0 ? '-' : '+');
   out.put('E');
-  putMantissa(out, rounded, top, wholeShown, field.decimals, field.point);
+  putMantissa(out, rounded, top - (wholeShown + field.decimals) + 1, wholeShown, field.decimals,
+              field.point);
   if (field.dollar) out.put('$');
   if (field.leadingPlus) {
     out.put(negative ? '-' : '+');
@@ -196,7 +177,8 @@ void formatExponent(FieldBuilder& out, const NumericField& field, const DecimalV
 
 void formatFixed(FieldBuilder& out, const NumericField& field, const DecimalValue& value) {
   const int32_t decimals = field.decimals;
-  DecimalValue rounded = value.roundedAt(-decimals);
+  DecimalValue rounded = value;
+  rounded.roundAt(-decimals);
   const bool negative = value.negative && !rounded.isZero();
   const int32_t top = rounded.top();
   const bool wholeIsZero = rounded.isZero() || top < 0;
@@ -216,53 +198,62 @@ void formatFixed(FieldBuilder& out, const NumericField& field, const DecimalValu
   }
 
   putTrailingSign(out, field, negative);
+  DigitsUpward digits(rounded, -decimals);
   if (field.point) {
-    for (int32_t p = -decimals; p < 0; ++p) out.put(rounded.digitAt(p));
+    for (int32_t p = -decimals; p < 0; ++p) out.put(digits.next());
     out.put('.');
   }
   for (int32_t p = 0; p < wholeDigits; ++p) {
     if (commas != 0 && p != 0 && p % 3 == 0) out.put(',');
-    out.put(rounded.digitAt(p));
+    out.put(digits.next());
   }
   if (field.dollar) out.put('$');
   if (leadSign) out.put(negative ? '-' : '+');
   finishField(out, field);
 }
 
+DecimalValue fromFinite(double magnitude, bool negative, int significant) {
+  DecimalValue value;
+  value.negative = negative;
+  value.freeFormDigits = static_cast<int8_t>(significant);
+  if (magnitude == 0) return value;
+
+  // The exact expansion "d.ddd...e+x": keep `significant` digits and the one
+  // after them, which decides the rounding, so that a true half goes up.
+  char text[kExactPrecision + 16];
+  std::to_chars_result result = std::to_chars(text, text + sizeof text, magnitude,
+                                              std::chars_format::scientific, kExactPrecision);
+  const char* exponentMark = static_cast<const char*>(std::memchr(text, 'e', result.ptr - text));
+  int exponent = 0;
+  std::from_chars(exponentMark + 1 + (exponentMark[1] == '+'), result.ptr, exponent);
+
+  uint64_t digits = static_cast<uint64_t>(text[0] - '0');
+  for (int i = 0; i < significant; ++i)
+    digits = digits * 10 + static_cast<uint64_t>(text[2 + i] - '0');
+  value.significand = digits;
+  value.power = exponent - significant;
+  value.roundAt(value.power + 1);
+  return value;
+}
+
 }  // namespace
 
-DecimalValue DecimalValue::roundedAt(int32_t p) const {
-  DecimalValue result = *this;
-  result.roundAt(p);
-  return result;
+int32_t DecimalValue::top() const {
+  return significand == 0 ? 0 : decimalDigits(significand) - 1 + power;
 }
 
 void DecimalValue::roundAt(int32_t p) {
   if (kind != Kind::Finite || p <= power) return;
-  const int32_t keep = count - (p - power);  // digits at 10^p and above
-  int32_t last = keep - 1;
-  // Halves go up: the last kept digit rises by one, and nines carry into the
-  // digit before them. When every kept digit is a nine (or none is kept), the
-  // value becomes the next power of ten.
-  if (keep >= 0 && digits[keep] >= '5') {
-    while (last >= 0 && digits[last] == '9') --last;
-    if (last < 0) {
-      digits[0] = '1';
-      count = 1;
-      power = p + keep;
-      return;
-    }
-    ++digits[last];
+  const int32_t dropped = p - power;
+  if (dropped >= 20) {
+    significand = 0;  // below half of 10^p: every 64-bit significand is
+  } else {
+    const uint64_t unit = kPowersOfTen[dropped];
+    const uint64_t rest = significand % unit;
+    significand /= unit;
+    if (rest >= unit - rest) ++significand;  // halves go up
   }
-  while (last > 0 && digits[last] == '0') --last;  // trailing zeros go into the power
-  if (last < 0) {                                  // nothing kept: zero
-    digits[0] = '0';
-    count = 1;
-    power = 0;
-    return;
-  }
-  count = static_cast<int8_t>(last + 1);
-  power = p + (keep - 1 - last);
+  power = significand != 0 ? p : 0;
 }
 
 DecimalValue decimalFromSigned(int64_t value) {
@@ -270,11 +261,16 @@ DecimalValue decimalFromSigned(int64_t value) {
   // needs no special case.
   uint64_t magnitude = static_cast<uint64_t>(value);
   if (value < 0) magnitude = 0 - magnitude;
-  return fromMagnitude(magnitude, value < 0);
+  DecimalValue result;
+  result.negative = value < 0;
+  result.significand = magnitude;
+  return result;
 }
 
 DecimalValue decimalFromUnsigned(uint64_t value) {
-  return fromMagnitude(value, false);
+  DecimalValue result;
+  result.significand = value;
+  return result;
 }
 
 DecimalValue decimalFromDouble(double value) {
@@ -311,119 +307,35 @@ DecimalValue decimalFromSingle(float value) {
   return result;
 }
 
-bool startsTemplateField(const char* bytes, size_t length) {
-  const int c = byteAt(bytes, length, 0);
-  const int next = byteAt(bytes, length, 1);
-  switch (c) {
-    case '#':
-    case '!':
-    case '&':
-    case '\\':
-      return true;
-    case '$':
-      return next == '$';
-    case '*':
-      return next == '*';
-    case '.':
-      return next == '#';
-    case '+': {
-      const int after = byteAt(bytes, length, 2);
-      return next == '#' || (next == '$' && after == '$') || (next == '*' && after == '*') ||
-             (next == '.' && after == '#');
-    }
-    default:
-      return false;
+// The exponent form of an integer in a plain '#' field, which has no
+// decimal places, point, currency or sign positions: the mantissa rounded
+// to its digits with halves going up, then laid out at `at`, its length
+// known before it is built.
+size_t formatIntegerFarTooWide(const NumericField& field, uint64_t magnitude, bool negative,
+                               char* at) {
+  const int32_t whole = overflowWhole(field);
+  DecimalValue value;
+  value.significand = magnitude;
+  value.roundAt(decimalDigits(magnitude) - whole);
+  uint64_t mantissa = value.significand;
+  int32_t exponent = value.power;
+  if (mantissa == kPowersOfTen[whole]) {  // rounded up to one more digit
+    mantissa /= 10;
+    ++exponent;
   }
-}
-
-size_t readNumericField(const char* bytes, size_t length, NumericField& field) {
-  field = NumericField();
-  auto at = [&](size_t i) { return byteAt(bytes, length, i); };
-  if (at(0) == '&') {
-    field.freeForm = true;
-    return 1;
-  }
-  size_t i = 0;
-  if (at(0) == '+' && startsTemplateField(bytes, length)) {
-    field.leadingPlus = true;
-    i = 1;
-  }
-  int32_t hashes = 0;
-  int32_t commas = 0;
-  int32_t prefix = 0;  // characters of "**", "**$" and "$$"
-  if (at(i) == '*' && at(i + 1) == '*') {
-    field.starFill = true;
-    prefix = 2;
-    i += 2;
-    if (at(i) == '$') {
-      field.dollar = true;
-      prefix = 3;
-      ++i;
-    }
-  } else if (at(i) == '$' && at(i + 1) == '$') {
-    field.dollar = true;
-    prefix = 2;
-    i += 2;
-  }
-  for (;;) {
-    if (at(i) == '#') {
-      ++hashes;
-      ++i;
-    } else if (at(i) == ',' && at(i + 1) == '#' && (hashes != 0 || prefix != 0)) {
-      ++commas;
-      ++i;
-    } else {
-      break;
-    }
-  }
-  if (at(i) == '.' && at(i + 1) == '#') {
-    field.point = true;
-    ++i;
-    while (at(i) == '#') {
-      ++field.decimals;
-      ++i;
-    }
-  }
-  if (hashes == 0 && prefix == 0 && !field.point) return 0;  // not a numeric field
-
-  int32_t carets = 0;
-  while (carets < 5 && at(i + carets) == '^') ++carets;
-  if (carets >= 3) {
-    field.exponentDigits = carets - 2;
-    i += carets;
-  } else {
-    carets = 0;  // one or two are literal text after the field
-  }
-  if (!field.leadingPlus && (at(i) == '+' || at(i) == '-')) {
-    field.trailingSign = static_cast<char>(at(i));
-    ++i;
-  }
-
-  // Over-long fields: decimal places go first, then the point, then integer
-  // positions beyond the limit.
-  int32_t excess = (field.leadingPlus ? 1 : 0) + prefix + hashes + commas +
-                   (field.point ? 1 + field.decimals : 0) - kMaxFieldPositions;
-  if (excess > 0) {
-    const int32_t dropped = excess < field.decimals ? excess : field.decimals;
-    field.decimals -= dropped;
-    excess -= dropped;
-    if (excess > 0 && field.point) {
-      field.point = false;
-      --excess;
-    }
-    const int32_t fewerHashes = excess < hashes ? excess : hashes;
-    hashes -= fewerHashes;
-    excess -= fewerHashes;
-    commas -= excess < commas ? excess : commas;
-  }
-  field.comma = commas != 0;
-  field.digitPositions = hashes + (field.starFill ? 2 : 0) + (prefix == 2 && field.dollar ? 1 : 0);
-  field.width = (field.leadingPlus ? 1 : 0) + prefix + hashes + commas +
-                (field.point ? 1 + field.decimals : 0) + carets + (field.trailingSign != 0 ? 1 : 0);
-  field.plainDigits = !field.leadingPlus && prefix == 0 && !field.comma && !field.point &&
-                      field.exponentDigits == 0 && field.trailingSign == 0;
-  if (field.plainDigits) field.boundPlainDigits();
-  return i;
+  const bool signPlace = field.digitPositions >= 2 || negative;
+  const int32_t exponentDigits = decimalDigits(static_cast<uint64_t>(exponent));
+  const int32_t length =
+      1 + (signPlace ? 1 : 0) + whole + 2 + exponentDigits + (exponent > 9 ? 1 : 0);
+  FieldBuilder out(at, static_cast<size_t>(length));
+  out.putDigits(static_cast<uint64_t>(exponent));
+  if (exponent > 9) out.put('%');
+  out.put('+');
+  out.put('E');
+  out.putDigits(mantissa);
+  if (signPlace) out.put(negative ? '-' : ' ');
+  out.put('%');
+  return static_cast<size_t>(length);
 }
 
 const char* formatNumber(const NumericField& field, const DecimalValue& value, char* buffer,
@@ -442,62 +354,5 @@ const char* formatNumber(const NumericField& field, const DecimalValue& value, c
   *length = static_cast<size_t>(out.size());
   return out.data();
 }
-
-namespace {
-
-// The least magnitude of more than `digits` digits; UINT64_MAX for none.
-uint64_t digitsBound(int32_t digits) {
-  uint64_t bound = digits > 0 ? 1 : 0;
-  for (int32_t i = 0; i < digits && bound != UINT64_MAX; ++i) {
-    bound = bound > UINT64_MAX / 10 ? UINT64_MAX : bound * 10;
-  }
-  return bound;
-}
-
-}  // namespace
-
-void NumericField::boundPlainDigits() {
-  for (int negative = 0; negative < 2; ++negative) {
-    fitsBelow[negative] = digitsBound(width - negative);
-    int32_t digits = 1;
-    while (digits < 20 && !farTooWide(*this, digits + negative)) ++digits;
-    farTooWideFrom[negative] =
-        farTooWide(*this, digits + negative) ? digitsBound(digits - 1) : UINT64_MAX;
-  }
-}
-
-namespace number_layout {
-
-// An integer in a field of more than digits, laid out the general way.
-const char* formatIntegerGenerally(const NumericField& field, uint64_t magnitude, bool negative,
-                                   char* buffer, size_t* length) {
-  return formatNumber(field, fromMagnitude(magnitude, negative), buffer, length);
-}
-
-// The digits are taken aside into a DecimalValue first.
-const char* formatIntegerFarTooWide(const NumericField& field, const char* digits, int32_t count,
-                                    bool negative, char* buffer, size_t* length) {
-  DecimalValue value = fromDigits(digits, count, negative);
-  FieldBuilder exponentForm(buffer, kFieldBufferSize);
-  formatOverflow(exponentForm, field, value);
-  *length = static_cast<size_t>(exponentForm.size());
-  return exponentForm.data();
-}
-
-bool sameExponentForm(const NumericField& field, uint64_t magnitude, bool negative, uint64_t* low,
-                      uint64_t* high) {
-  const int32_t count = decimalDigits(magnitude);
-  if (!field.plainDigits || !farTooWide(field, count + (negative ? 1 : 0))) return false;
-  // formatOverflow keeps the mantissa's digits and rounds by the one after
-  // them; the digits below that one change nothing.
-  const int32_t deciding = overflowWhole(field) + field.decimals + 1;
-  uint64_t unit = 1;
-  for (int32_t i = deciding; i < count; ++i) unit *= 10;
-  *low = magnitude - magnitude % unit;
-  *high = UINT64_MAX - *low < unit - 1 ? UINT64_MAX : *low + (unit - 1);
-  return true;
-}
-
-}  // namespace number_layout
 
 }  // namespace kp

@@ -3,11 +3,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <string_view>
 
+#include "console/output_cursor.h"
 #include "console/template_number.h"
+#include "console/template_plan.h"
 #include "console/text_printer.h"
 #include "input/file_table.h"
 
@@ -20,9 +21,7 @@ enum ItemFlags : uint32_t {
   LastItem = 0x80000000u,  // the statement's last item: release the template
 };
 
-// The statement's own copy of its template: a view of one of the templates
-// the printer keeps. Its bytes stay put after the statement ends, so that a
-// program printing the same few templates row after row copies them once.
+// The statement's own copy of its template: the bytes of the plan it holds.
 class TemplateCopy {
  public:
   const char* data() const { return data_; }
@@ -49,278 +48,195 @@ struct TemplateState {
   int32_t remaining = 0;    // bytes from readPosition to the end; 0 = used up
 };
 
-// A text field as read from a template: '!' is one column, '&' the whole
-// text, a backslash, n spaces and a backslash n + 2 columns. A backslash
-// field that breaks off before its closing backslash keeps what was read of
-// it taken, but shows nothing.
-struct TextField {
-  enum class Kind : uint8_t { None, Columns, Whole };
-  Kind kind = Kind::None;
-  uint32_t taken = 0;  // template bytes the field takes
-  uint32_t width = 0;  // for Columns
-};
-
-// Reads the text field at bytes[0] (None, taking nothing, when there is none).
-TextField readTextField(const char* bytes, size_t length);
-
-// How a printer finds the fields of its templates.
-enum class FieldLookup : uint8_t {
-  Planned,    // a template is read once, when first begun; items follow the plan
-  EveryItem,  // the template is read afresh at every item; the tests hold the plan to it
-};
-
 // Template-formatted printing: numbers and texts laid out into the fields of
 // a template ('#' runs, backslash text fields, '!', '&', ...), with the
-// literal text around the fields printed unchanged. Everything goes out
-// through a TextPrinter: where it lends a buffer for the number (the console
-// on redirected output), an item on a planned field builds its piece and the
-// literal text around it there in one go; otherwise each piece is a
-// printText call. One instance serves the program; tests create their own.
+// literal text around the fields printed unchanged. A template is read once
+// into its plan when first begun; every item then takes the plan's next
+// field, lays its value out at the output cursor, adds the literal text
+// after the field and prints the lot as one piece. One instance serves the
+// program; tests create their own.
 class TemplatePrinter {
  public:
   // lastError, when given, is left at Ok by every operation.
-  TemplatePrinter(TextPrinter& out, FileTable* errorCell,
-                  FieldLookup lookup = FieldLookup::Planned);
+  TemplatePrinter(TextPrinter& out, FileTable* errorCell);
   // The state's template copy points into the printer itself.
   TemplatePrinter(const TemplatePrinter&) = delete;
   TemplatePrinter& operator=(const TemplatePrinter&) = delete;
 
-  // Inline: a program printing its rows statement by statement begins each
-  // template right after the one it began after last time, and finds it kept
-  // at the first look.
+  // A program prints its rows with a few templates in turn: the plan after
+  // the one begun last is tried first.
   ErrorCode beginTemplate(const char* text, size_t length) {
-    KeptTemplate* const kept = nextKept_;
-    if (text != nullptr && kept->length == length &&
-        std::memcmp(kept->bytes.get(), text, length) == 0) {
-      nextKept_ = kept->following;
-      hold(*kept);
-      return done();
+    if (text == nullptr) length = 0;
+    TemplatePlan* plan = nextPlan_;
+    if (plan->holds(text, length)) {
+      nextPlan_ = following(plan);
+    } else {
+      plan = findPlan(text, length);
     }
-    return beginOtherTemplate(text, length);
+    plan_ = plan;
+    at_ = plan->fresh();
+    return done();
   }
-  // A template whose bytes stay as they are while the printer lives, such as
-  // a constant of the program: once kept, it is found by its address, without
-  // a look at its bytes. The driver's four row statements: 44 instructions a
-  // row less (callgrind, 10^5 rows), 2.5% less processor time.
-  ErrorCode beginFixedTemplate(const char* text, size_t length) {
-    KeptTemplate* const kept = nextKept_;
-    if (text != nullptr && kept->fixedText == text && kept->length == length) {
-      nextKept_ = kept->following;
-      hold(*kept);
-      return done();
-    }
-    return beginOtherFixedTemplate(text, length);
-  }
-  // NUL-terminated. Inline, so that the length of a constant template is
-  // known when compiling the caller.
+  // NUL-terminated.
   ErrorCode beginTemplate(const char* text) {
     return beginTemplate(text, text != nullptr ? std::strlen(text) : 0);
   }
   ErrorCode endTemplate(FileNumber number) {
-    // Every item ends on a field start or at the end, so only a template no
-    // item has touched has literal text left to print before its first field.
-    if (at_->otherwise == Place::Fresh) return endUntouched(number);
+    // Every item prints the literal text after its field, so only a
+    // template no item has touched has literal text left: what stands
+    // before its first field.
+    if (plan_ != nullptr && at_ == plan_->fresh() && at_->beforeLength != 0) {
+      printLeadingText(number);
+    }
     release();
     return done();
   }
 
-  ErrorCode printTemplateInteger(FileNumber number, int64_t value, uint32_t flags);
+  ErrorCode printTemplateInteger(FileNumber number, int64_t value, uint32_t flags) {
+    // Unsigned arithmetic takes the most negative value's magnitude too.
+    uint64_t magnitude = static_cast<uint64_t>(value);
+    if (value < 0) magnitude = 0 - magnitude;
+    printInteger(number, magnitude, value < 0, flags);
+    return done();
+  }
   ErrorCode printTemplateUnsigned(FileNumber number, uint64_t value, uint32_t flags);
   ErrorCode printTemplateDouble(FileNumber number, double value, uint32_t flags);
   ErrorCode printTemplateSingle(FileNumber number, float value, uint32_t flags);
-  ErrorCode printTemplateText(FileNumber number, const char* text, size_t length, uint32_t flags);
+  ErrorCode printTemplateText(FileNumber number, const char* text, size_t length, uint32_t flags) {
+    if (text == nullptr) length = 0;
+    printText(number, text, length, flags);
+    return done();
+  }
   ErrorCode printTemplateWideText(FileNumber number, const char16_t* text, uint32_t flags);
-  // A text with no zero byte, followed where it lies by at least
-  // kTextPadding spaces: printed as printTemplateText prints it, but a field
-  // of up to kTextPadding columns takes its bytes as they lie, fill and all,
-  // in one copy of fixed size.
-  static constexpr size_t kTextPadding = 32;
-  ErrorCode printTemplatePaddedText(FileNumber number, const char* text, size_t length,
-                                    uint32_t flags);
 
   TemplateState state() const;
 
  private:
-  // What the statement does at its next item when no planned stop is ahead.
-  enum class Place : uint8_t {
-    UsedUp,     // nothing left: the template starts over
-    Fresh,      // at the template's start, its leading literal text not yet printed
-    Unplanned,  // on a field start the plan does not reach: the item reads it there
-    NoTemplate,
-  };
-  struct Stop;
-  // Literal text up to the next field start (or the template's end), and
-  // where that leaves the statement. The statement always stands after one:
-  // after the literal text that follows the last item's field.
-  struct Outcome {
-    uint32_t fieldEnd = 0;  // where the literal text starts
-    uint32_t end = 0;       // where it ends: the read position after it
-    int32_t remaining = 0;  // bytes from `end` to the template's end
-    // The literal is the template's own bytes (no '_' in it) and one piece.
-    bool onePiece = false;
-    const Stop* next = nullptr;          // the stop at `end`, if planned
-    Place otherwise = Place::Unplanned;  // else: UsedUp at the template's end
-    // Fresh: the leading literal text, when it is one piece of at most
-    // kSlack bytes with a planned stop after it.
-    const Outcome* leadingPiece = nullptr;
-  };
-  // A field start, as each kind of item finds it.
-  struct Stop {
-    uint32_t position = 0;
-    NumericField numeric;  // NumericField::none() when no numeric field starts here
-    TextField text;
-    Outcome afterNumber;
-    Outcome afterText;
-    // A text field of fixed width with literal text of one piece after it:
-    // the field's fill and that text, ready made.
-    const char* blank = nullptr;
-    // A text field of at most kTextPadding columns with at most kSlack bytes
-    // of literal text of one piece after it: a padded text's usual way.
-    bool paddedInPlace = false;
-    // A plain '#' field with at most kSlack bytes of literal text of one
-    // piece after it: an integer's usual way.
-    bool integerInPlace = false;
-  };
-  static constexpr size_t kMaxStops = 16;
-  // A template the printer keeps, with its plan: the literal text at its
-  // start, then the stops the items can reach from there, in the order first
-  // reached.
-  struct KeptTemplate {
-    std::unique_ptr<char[]> bytes;
-    size_t capacity = 0;
-    size_t length = SIZE_MAX;           // none kept yet: no template is that long
-    const char* fixedText = nullptr;    // a fixed template found to hold these bytes
-    KeptTemplate* following = nullptr;  // the next in turn
-    Outcome start;                      // where a statement starts: Fresh
-    Outcome leading;                    // the literal text before the first field
-    const Outcome* entry = &start;      // where beginTemplate puts the statement
-    uint32_t stopCount = 0;
-    Stop stops[kMaxStops];
-    std::unique_ptr<char[]> blanks;  // where the stops' blanks are
-  };
-  static constexpr size_t kKeptTemplates = 4;
+  using Position = TemplatePlan::Position;
+  using FieldStart = TemplatePlan::FieldStart;
+  static constexpr size_t kHeldPlans = 4;
 
+  // The items: each takes the field it stands on, lays its value out there
+  // with the literal text before it (at a statement's start) and after it,
+  // and goes on to the next position. An item's bytes go into room reserved
+  // for the most it can print, or piece by piece (...InChunks) where that
+  // may be more than the staging buffer holds. Inline, with the rare ways
+  // out of line: the table's seven items a row then cost no call.
+  void printInteger(FileNumber number, uint64_t magnitude, bool negative, uint32_t flags) {
+    const Position& at = *at_;
+    const FieldStart& field = *at.field;
+    if (!field.numeric.plainDigits)
+      return printNumber(number, integerValue(magnitude, negative), flags);
+    const size_t most = at.beforeLength + static_cast<size_t>(field.numeric.width) +
+                        kIntegerGrowth + field.afterNumber.length;
+    if (char* const room = cursor_.open(number, most); room != nullptr) [[likely]] {
+      OutputCursor::Writer out(room);
+      integerItem(out, at, field, magnitude, negative);
+      cursor_.close(out.at());
+    } else {
+      integerItemInChunks(number, at, field, magnitude, negative);
+    }
+    at_ = field.afterNumber.next;
+    if ((flags & (LastItem | 3u)) != 0) endItem(number, flags & 3u, flags);
+  }
+  template <typename Writer>
+  static void integerItem(Writer& out, const Position& at, const FieldStart& field,
+                          uint64_t magnitude, bool negative) {
+    if (at.beforeLength != 0) out.put(at.before, at.beforeLength);
+    char* const piece = out.reserve(static_cast<size_t>(field.numeric.width) + kIntegerGrowth);
+    out.advance(formatInteger(field.numeric, magnitude, negative, piece));
+    out.put(field.afterNumber.bytes, field.afterNumber.length);
+  }
+  void integerItemInChunks(FileNumber number, const Position& at, const FieldStart& field,
+                           uint64_t magnitude, bool negative);
+  static DecimalValue integerValue(uint64_t magnitude, bool negative) {
+    DecimalValue value = decimalFromUnsigned(magnitude);
+    value.negative = negative;
+    return value;
+  }
+  void printNumber(FileNumber number, const DecimalValue& value, uint32_t flags);
+
+  template <typename Char>
+  void printText(FileNumber number, const Char* text, size_t length, uint32_t flags) {
+    const Position& at = *at_;
+    const FieldStart& field = *at.field;
+    const size_t most = at.beforeLength + textWidth(field.text, length) + field.afterText.length;
+    if (char* const room = cursor_.open(number, most); room != nullptr) [[likely]] {
+      OutputCursor::Writer out(room);
+      textItem(out, at, field, text, length);
+      cursor_.close(out.at());
+    } else {
+      textItemInChunks(number, at, field, text, length);
+    }
+    at_ = field.afterText.next;
+    // A text item ends the line only as the statement's last item.
+    if ((flags & LastItem) != 0) endStatement(number, flags & ItemLineEnd);
+  }
+  template <typename Writer, typename Char>
+  static void textItem(Writer& out, const Position& at, const FieldStart& field, const Char* text,
+                       size_t length) {
+    if (at.beforeLength != 0) out.put(at.before, at.beforeLength);
+    layoutText(out, field.text, text, length);
+    out.put(field.afterText.bytes, field.afterText.length);
+  }
+  template <typename Char>
+  [[gnu::noinline]] void textItemInChunks(FileNumber number, const Position& at,
+                                          const FieldStart& field, const Char* text,
+                                          size_t length) {
+    OutputCursor::ChunkedWriter out(cursor_, number);
+    textItem(out, at, field, text, length);
+    out.close();
+  }
+  // The columns a text item's field takes.
+  static size_t textWidth(const TextField& field, size_t length) {
+    if (field.kind == TextField::Kind::Columns) return field.width;
+    return field.kind == TextField::Kind::Whole ? length : 0;
+  }
+  // The one text layout: a field of columns shows the text's first columns,
+  // or the whole text and spaces after it; '&' shows the whole text.
+  template <typename Writer, typename Char>
+  static void layoutText(Writer& out, const TextField& field, const Char* text, size_t length) {
+    const size_t width = textWidth(field, length);
+    const size_t shown = length < width ? length : width;
+    if constexpr (sizeof(Char) == 1) {
+      out.putExactly(text, shown);
+    } else {
+      out.putWide(text, shown);
+    }
+    out.fill(width - shown);
+  }
+
+  // After the item: the line end or zone advance it asks for, and the
+  // template released after the statement's last item.
+  void endItem(FileNumber number, uint32_t lineEnd, uint32_t flags) {
+    if (lineEnd != 0) out_.printLineEnd(number, static_cast<int>(lineEnd));
+    if ((flags & LastItem) != 0) release();
+  }
+  void endStatement(FileNumber number, uint32_t lineEnd);
+  void printLeadingText(FileNumber number);
+  TemplatePlan* findPlan(const char* text, size_t length);
+  TemplatePlan* following(TemplatePlan* plan) {
+    return plan + 1 != plans_ + kHeldPlans ? plan + 1 : plans_;
+  }
+  void release() {
+    plan_ = nullptr;
+    at_ = &TemplatePlan::kNoTemplate;
+  }
   ErrorCode done() {
     if (errorCell_ != nullptr) errorCell_->setLastError(Ok);
     return Ok;
   }
-  void hold(KeptTemplate& kept) {
-    held_ = &kept;
-    copy_.data_ = kept.bytes.get();
-    copy_.size_ = kept.length;
-    at_ = kept.entry;
-  }
-  void release() {
-    copy_.size_ = 0;  // the bytes stay kept for the next statement
-    held_ = nullptr;
-    at_ = &kNoStatement;
-  }
-  ErrorCode beginOtherTemplate(const char* text, size_t length);
-  ErrorCode beginOtherFixedTemplate(const char* text, size_t length);
-  ErrorCode endUntouched(FileNumber number);
-
-  // The kept template with these bytes, kept now when none is.
-  KeptTemplate* findKept(const char* text, size_t length);
-  KeptTemplate* findOtherKept(const char* text, size_t length);
-  KeptTemplate* keep(const char* text, size_t length);
-  void plan(KeptTemplate& kept) const;
-  void readyBlanks(KeptTemplate& kept) const;
-  Outcome outcomeAt(KeptTemplate& kept, size_t fieldEnd) const;
-
-  // Start of an item: the planned stop it meets, or nullptr when it reads
-  // the template itself (or finds no template).
-  const Stop* arrive(FileNumber number);
-  const Stop* arriveOffPlan(FileNumber number);
-  // After the item's field: the literal text, and where the statement stands.
-  void follow(FileNumber number, const Outcome& outcome);
-  void followInPieces(FileNumber number, const Outcome& outcome);
-  // An item off the plan: its field read where the statement stands, and
-  // the literal text after it, read byte by byte and gathered into pieces.
-  NumericField takeNumericField(size_t* taken) const;
-  TextField takeTextField() const;
-  void finishOffPlan(FileNumber number, size_t taken);
-  void emitLiteral(FileNumber number, size_t from, const Outcome& planned);
-
-  // Where a planned item starts: the space lent for its number, its stop and
-  // the literal text to print before its field (the template's leading
-  // text, for a statement's first item); no stop when the item takes the
-  // general way.
-  struct Arrival {
-    const PieceSpace* lane = nullptr;
-    const Stop* stop = nullptr;
-    const Outcome* before = nullptr;
-  };
-  Arrival arrivePlanned(FileNumber number) const;
-  template <typename Write>
-  bool placeInLane(const Arrival& arrival, size_t most, const Outcome& next, Write write,
-                   bool writesAfter);
-  // An integer's piece in a plain '#' field, laid out at `at` (which has
-  // room for the field's width, kPlainIntegerGrowth and kSlack bytes more);
-  // returns its length.
-  size_t placeInteger(const Stop& stop, uint64_t magnitude, bool negative, char* at);
-  size_t placeExponentForm(const Stop& stop, uint64_t magnitude, bool negative, char* at);
-  template <typename Format, typename FormatAt>
-  void printNumeric(FileNumber number, uint32_t flags, Format format, FormatAt formatAt);
-  template <typename Format>
-  void printNumericGenerally(FileNumber number, Format format);
-  template <typename Char>
-  void printText(FileNumber number, const Char* text, size_t length, uint32_t flags);
-  template <typename Char>
-  bool placeText(FileNumber number, const Char* text, size_t length);
-  // The planned stop an item's usual way meets, with the bytes of leading
-  // literal text to place before its field; nullptr when there is none.
-  const Stop* usualStop(size_t* before) const {
-    if (at_->next != nullptr) return at_->next;
-    if (at_->leadingPiece == nullptr) return nullptr;
-    *before = at_->leadingPiece->end;
-    return at_->leadingPiece->next;
-  }
-  [[gnu::noinline]] ErrorCode printIntegerOutOfLine(FileNumber number, int64_t value,
-                                                    uint32_t flags);
-  [[gnu::noinline]] ErrorCode endWithText(FileNumber number, uint32_t flags);
-  [[gnu::noinline]] ErrorCode printPaddedTextOutOfLine(FileNumber number, const char* text,
-                                                       size_t length, uint32_t flags);
-  template <typename Char>
-  void printTextGenerally(FileNumber number, const Char* text, size_t length);
-  // Prints `width` columns of a text of `length` characters: its first ones,
-  // then spaces.
-  template <typename Char>
-  void printColumns(FileNumber number, const Char* text, size_t length, size_t width);
-  template <typename Char>
-  const char* stageColumns(const Char* from, size_t shown, size_t piece);
-  // A piece of the statement: into the space the printer lent, when it fits
-  // there, else through printText.
-  void put(FileNumber number, const char* bytes, size_t length);
-
-  static const Outcome kNoStatement;
 
   TextPrinter& out_;
   FileTable* errorCell_;
-  const FieldLookup lookup_;
-  TemplateCopy copy_;                  // the statement's template, when one is held
-  KeptTemplate* held_ = nullptr;       // its kept template
-  const Outcome* at_ = &kNoStatement;  // where the statement stands
-  Outcome offPlan_;                    // where an item off the plan left it
-  KeptTemplate kept_[kKeptTemplates];
-  KeptTemplate* nextKept_ = nullptr;  // the one tried first; also the next to be replaced
-  const PieceSpace* lane_ = nullptr;  // lent for the number, asked before the general way
-  // The last exponent form an integer took in a plain '#' field, and the
-  // magnitudes of its sign that take it there too.
-  struct KeptExponentForm {
-    const Stop* stop = nullptr;  // none: forgotten whenever a template is planned
-    bool negative = false;
-    uint64_t low = 0;
-    uint64_t high = 0;
-    size_t length = 0;
-    char piece[64];  // an exponent form is at most 27 bytes; the rest is room for copyShort
-  };
-  KeptExponentForm exponentForm_;
-  // Numeric fields and gathered literal text; the bytes past the field
-  // buffer are room for copying a field in one fixed-size copy.
-  char work_[kFieldBufferSize + 32] = {};
-  // Text fields not built in the lent space: a piece's text goes just before
-  // the second half, which holds the fill for good.
-  char columns_[2 * kFieldBufferSize];
+  OutputCursor cursor_;
+  TemplatePlan plans_[kHeldPlans];
+  TemplatePlan* nextPlan_ = &plans_[0];              // tried first; also the next to be replaced
+  const TemplatePlan* plan_ = nullptr;               // the statement's
+  const Position* at_ = &TemplatePlan::kNoTemplate;  // where the statement stands
+  // Numeric fields of more than digits, and floating values, are laid out
+  // here; kCopySlack bytes more for a copy of fixed size.
+  char work_[kFieldBufferSize + kCopySlack];
 };
 
 }  // namespace kp

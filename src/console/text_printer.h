@@ -18,19 +18,26 @@ enum EndFlags : int {
   EndLineAlso = 4,
 };
 
+// Bytes past a piece that a copy of fixed size may read or write: short
+// pieces go as such copies, which the compiler makes plain moves instead of
+// a call that chooses its way by the length.
+constexpr size_t kCopySlack = 32;
+
 // A buffer whose output is sent later, lent by a printer so that a caller
 // printing many small pieces copies each straight into it instead of calling
 // printText. A piece goes to data + *used; *used grows past it only once its
 // bytes are in place, since the buffer may be sent from a signal handler.
-struct PieceSpace {
+// kCopySlack bytes past the capacity may be written too (and are not sent).
+struct LentBuffer {
   char* data = nullptr;
   std::atomic<size_t>* used = nullptr;
   size_t capacity = 0;
 
   // Where a piece of `length` bytes would go, or null when it does not fit.
   char* room(size_t length) const {
+    // The lender may have filled its buffer beyond the capacity it lends.
     const size_t at = used->load(std::memory_order_relaxed);
-    return length <= capacity - at ? data + at : nullptr;
+    return at <= capacity && length <= capacity - at ? data + at : nullptr;
   }
   // The piece written at room(length) is in place.
   void commit(size_t length) const {
@@ -59,20 +66,20 @@ class TextPrinter {
   // print it; one that does not fit goes through printText, which makes
   // room. Asked again after any other call to the printer. Not virtual: a
   // template statement asks at every item.
-  const PieceSpace* lentSpace(FileNumber number) const {
+  const LentBuffer* lentBuffer(FileNumber number) const {
     return number == lentTo_ ? lent_ : nullptr;
   }
 
  protected:
   // Lends `space` (null: nothing) for pieces to `number`.
-  void lendSpace(FileNumber number, const PieceSpace* space) {
+  void lendBuffer(FileNumber number, const LentBuffer* space) {
     lent_ = space;
     lentTo_ = space != nullptr ? number : kNoNumber;
   }
 
  private:
   static constexpr FileNumber kNoNumber = INT32_MIN;
-  const PieceSpace* lent_ = nullptr;
+  const LentBuffer* lent_ = nullptr;
   FileNumber lentTo_ = kNoNumber;
 };
 

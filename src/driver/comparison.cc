@@ -34,11 +34,9 @@ static_assert(sizeof(kEndReachedLine2) - 1 == 75);
 static_assert(sizeof(kLeftRowTemplate) - 1 == 43);
 static_assert(sizeof(kRightLongTemplate) - 1 == 26);
 
-// Templates are constants: their length is known without counting, and
-// the printer finds them by their address.
 template <size_t N>
 void beginStatement(TemplatePrinter& out, const char (&text)[N]) {
-  out.beginFixedTemplate(text, N - 1);
+  out.beginTemplate(text, N - 1);
 }
 
 void setForeground(Console& console, ColourIndex colour) {
@@ -73,21 +71,12 @@ void readEntry(FieldReader& reader, FileNumber number, RecipeEntry& entry) {
   reader.readRecord(entry.number, entry.shortText, entry.longText);
 }
 
-// A field's text: as it lies, padding and all, unless it holds a zero byte.
 void printField(TemplatePrinter& out, const FieldText& text, uint32_t flags) {
-  static_assert(FieldText::kPadding >= TemplatePrinter::kTextPadding);
-  if (text.padded()) {
-    out.printTemplatePaddedText(kConsole, text.data(), text.size(), flags);
-  } else {
-    out.printTemplateText(kConsole, text.data(), text.size(), flags);
-  }
+  out.printTemplateText(kConsole, text.data(), text.size(), flags);
 }
 
-// Whether recipe 2's text is highlighted, as compareTexts decides; texts of
-// the same bytes, as most are, are told equal by one fixed-size compare
-// first, without a call: 23 instructions a row less (callgrind, 10^5 rows).
 bool differs(const FieldText& first, const FieldText& second) {
-  return !(first == second) && compareTexts(first.view(), second.view()) != 0;
+  return compareTexts(first.view(), second.view()) != 0;
 }
 
 ColourIndex colourFor(bool differs) {

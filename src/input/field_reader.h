@@ -22,61 +22,37 @@ enum class FieldKind { Integer, Text };
 
 // A text field held in place, as long as the longest a field can be: a
 // record's texts are assigned once a record, with no allocation and no
-// bookkeeping of a growing string. The text is followed by kPadding spaces,
-// and says whether it holds a zero byte: a printer can show a text without
-// one in a field of up to kPadding columns by copying that many bytes, its
-// fill included.
+// bookkeeping of a growing string.
 class FieldText {
  public:
   static constexpr size_t kCapacity = 4096;
-  static constexpr size_t kPadding = 32;
-
-  FieldText() { pad(); }
 
   const char* data() const { return bytes_; }
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
   std::string_view view() const { return {bytes_, size_}; }
-  // No zero byte in the text: the bytes from data() on are the text and its
-  // kPadding spaces.
-  bool padded() const { return !holdsZero_; }
-  // The same bytes. Texts of one length up to kPadding are compared with
-  // their padding, as one compare of fixed size which the compiler makes a
-  // few plain loads instead of a call that chooses its way by the length.
-  friend bool operator==(const FieldText& first, const FieldText& second) {
-    if (first.size_ != second.size_) return false;
-    if (first.size_ <= kPadding) return std::memcmp(first.bytes_, second.bytes_, kPadding) == 0;
-    return std::memcmp(first.bytes_, second.bytes_, first.size_) == 0;
-  }
   // Bytes beyond the capacity are left out; a field never has them.
   void assign(const char* bytes, size_t length) {
     size_ = length < kCapacity ? length : kCapacity;
     std::memcpy(bytes_, bytes, size_);
-    holdsZero_ = std::memchr(bytes_, 0, size_) != nullptr;
-    pad();
   }
-  // The same from bytes without a zero byte, followed by at least kShort
-  // more that may be read: a text of up to kShort bytes goes as one copy of
-  // fixed size, which the compiler makes plain moves instead of a call that
-  // chooses its way by the length.
+  // The same from bytes followed by at least kShort more that may be read:
+  // a text of up to kShort bytes goes as one copy of fixed size, which the
+  // compiler makes plain moves instead of a call that chooses its way by
+  // the length.
   static constexpr size_t kShort = 32;
   void assignPlainFromRoomy(const char* bytes, size_t length) {
     if (length <= kShort) {
       std::memcpy(bytes_, bytes, kShort);
       size_ = length;
-      holdsZero_ = false;
-      pad();
     } else {
       assign(bytes, length);
     }
   }
 
  private:
-  void pad() { std::memset(bytes_ + size_, ' ', kPadding); }
-
   size_t size_ = 0;
-  bool holdsZero_ = false;
-  char bytes_[kCapacity + kPadding];
+  char bytes_[kCapacity];
 };
 
 // Splits the bytes of an open input file into comma- and line-separated

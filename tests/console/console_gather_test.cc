@@ -138,11 +138,11 @@ TEST(ConsoleLending, OnlyRedirectedOutputIntoADeviceBufferIsLent) {
     Rig rig(80, 25, 0);
     rig.screen.setRedirected(c.redirected);
     if (c.deviceBuffer != 0) rig.screen.lendRawSpace(c.deviceBuffer);
-    EXPECT_EQ(rig.console.lentSpace(0), nullptr) << "nothing before the first print";
+    EXPECT_EQ(rig.console.lentBuffer(0), nullptr) << "nothing before the first print";
     rig.print("x");
-    EXPECT_EQ(rig.console.lentSpace(0) != nullptr, c.lent) << c.redirected << c.deviceBuffer;
-    EXPECT_EQ(rig.console.lentSpace(1), nullptr);
-    EXPECT_EQ(rig.console.lentSpace(-1), nullptr);
+    EXPECT_EQ(rig.console.lentBuffer(0) != nullptr, c.lent) << c.redirected << c.deviceBuffer;
+    EXPECT_EQ(rig.console.lentBuffer(1), nullptr);
+    EXPECT_EQ(rig.console.lentBuffer(-1), nullptr);
   }
 }
 

@@ -352,65 +352,6 @@ TEST(FieldTextHeldInPlace, TakesWhatAStringTakes) {
   EXPECT_EQ(text.size(), FieldText::kCapacity) << "nothing beyond the capacity";
 }
 
-// Whichever way a text is assigned, its padding of spaces follows it, and it
-// is padded exactly when it holds no zero byte.
-TEST(FieldTextHeldInPlace, PaddedUnlessItHoldsAZeroByte) {
-  std::string roomy(FieldText::kCapacity + FieldText::kShort, 'x');
-  const std::string padding(FieldText::kPadding, ' ');
-  FieldText text;
-  EXPECT_TRUE(text.padded());
-  EXPECT_EQ(std::string(text.data(), FieldText::kPadding), padding) << "a fresh text";
-  for (size_t length : {size_t{0}, size_t{3}, size_t{32}, size_t{33}, FieldText::kCapacity}) {
-    for (bool zero : {false, true}) {
-      if (zero && length == 0) continue;
-      roomy.assign(roomy.size(), 'x');
-      if (zero) roomy[length / 2] = '\0';
-      const std::string expected = roomy.substr(0, length) + padding;
-      text.assign(roomy.data(), length);
-      EXPECT_EQ(text.padded(), !zero) << length;
-      EXPECT_EQ(std::string(text.data(), length + FieldText::kPadding), expected) << length;
-      if (zero) continue;
-      text.assign("\0\0", 2);
-      text.assignPlainFromRoomy(roomy.data(), length);
-      EXPECT_TRUE(text.padded()) << length;
-      EXPECT_EQ(std::string(text.data(), length + FieldText::kPadding), expected) << length;
-    }
-  }
-}
-
-// Two texts are equal exactly when their bytes are, whatever they held
-// before and however they were assigned: lengths around the padding's,
-// texts that differ in their last byte only, texts with a zero byte.
-TEST(FieldTextHeldInPlace, EqualExactlyWhenTheirBytesAre) {
-  std::string roomy(FieldText::kCapacity + FieldText::kShort, 'x');
-  const std::string stale(100, 'z');
-  FieldText first;
-  FieldText second;
-  for (size_t length : {size_t{0}, size_t{1}, size_t{2}, size_t{16}, size_t{31}, size_t{32},
-                        size_t{33}, size_t{64}}) {
-    for (size_t otherLength : {length, length + 1, length > 0 ? length - 1 : 0}) {
-      for (int change = 0; change < 4; ++change) {
-        std::string one = roomy.substr(0, length);
-        std::string other = roomy.substr(0, otherLength);
-        if (change == 1 && !other.empty()) other.back() = 'y';
-        if (change == 2 && !other.empty()) other.front() = ' ';
-        if (change == 3 && !one.empty()) one[one.size() / 2] = other[one.size() / 2] = '\0';
-        first.assign(stale.data(), stale.size());
-        second.assign(stale.data(), 40);
-        first.assign(one.data(), one.size());
-        if (change % 2 == 0 && other.find('\0') == std::string::npos) {
-          other.append(FieldText::kShort, 'q');
-          second.assignPlainFromRoomy(other.data(), other.size() - FieldText::kShort);
-          other.resize(other.size() - FieldText::kShort);
-        } else {
-          second.assign(other.data(), other.size());
-        }
-        EXPECT_EQ(first == second, one == other) << length << " " << otherLength << " " << change;
-        EXPECT_EQ(second == first, one == other) << length << " " << otherLength << " " << change;
-      }
-    }
-  }
-}
 
 TEST(FieldReaderText, ZeroLimitReadsNothingAndOverrunsNothing) {
   FileTable files;
