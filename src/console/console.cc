@@ -36,21 +36,63 @@ constexpr bool actsOnCursor(unsigned char byte) {
   return byte == 7 || byte == 8 || byte == 9 || byte == 10 || byte == 13;
 }
 
-bool allCells(const char* bytes, size_t length) {
-  for (size_t i = 0; i < length; ++i) {
-    if (actsOnCursor(static_cast<unsigned char>(bytes[i]))) return false;
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighs = 0x8080808080808080ull;
+
+// Whether one of eight bytes lies below 0x20, where the bytes the writer
+// acts on lie. A table's pieces have none, and are looked through a word at
+// a time rather than byte by byte.
+bool holdsControl(const char* eight) {
+  uint64_t word;
+  std::memcpy(&word, eight, 8);
+  return ((word - kOnes * 0x20) & ~word & kHighs) != 0;
+}
+
+// The first byte below 0x20, or `length` where there is none.
+size_t firstControl(const char* bytes, size_t length) {
+  size_t i = 0;
+  while (i + 8 <= length && !holdsControl(bytes + i)) i += 8;
+  for (; i < length; ++i) {
+    if (static_cast<unsigned char>(bytes[i]) < 0x20) return i;
   }
-  return true;
+  return length;
+}
+
+// The first byte from `from` on that the writer acts on, or `length`.
+size_t nextActing(const char* bytes, size_t from, size_t length) {
+  for (;;) {
+    const size_t at = from + firstControl(bytes + from, length - from);
+    if (at == length || actsOnCursor(static_cast<unsigned char>(bytes[at]))) return at;
+    from = at + 1;
+  }
+}
+
+bool allCells(const char* bytes, size_t length) {
+  return nextActing(bytes, 0, length) == length;
 }
 
 // Where the column starts again after a text: just after its last CR or LF,
 // or 0 when it holds none. Looked for from the end, so that the many pieces
 // counted at once from the lent buffer cost only their last line.
 size_t lineStartAfter(const char* bytes, size_t length) {
-  for (size_t i = length; i > 0; --i) {
-    if (bytes[i - 1] == '\r' || bytes[i - 1] == '\n') return i;
+  size_t i = length;
+  while (i > 0) {
+    if (i >= 8 && !holdsControl(bytes + i - 8)) {
+      i -= 8;
+      continue;
+    }
+    --i;
+    if (bytes[i] == '\r' || bytes[i] == '\n') return i + 1;
   }
   return 0;
+}
+
+// Cut short of `length`, a stretch must not end inside a UTF-8 character:
+// it ends before the character's first byte.
+size_t characterEnd(const char* bytes, size_t cut, size_t length) {
+  if (cut >= length) return length;
+  while (cut > 0 && (static_cast<unsigned char>(bytes[cut]) & 0xC0) == 0x80) --cut;
+  return cut;
 }
 
 bool answerUsable(const ScreenBufferInfo& info) {
@@ -75,18 +117,21 @@ struct Console::WriteContext {
 };
 
 // Printable bytes waiting for one cell write, and the cursor they will leave.
+// Printable bytes waiting for one cell write, and the cursor they will leave.
 struct Console::Gather {
   char bytes[kGatherSize];
   size_t count = 0;
+  size_t counted = 0;  // bytes whose cells are in the predicted cursor
   int32_t column = 0;  // predicted cursor
   int32_t row = 0;
   bool moved = false;  // a control byte moved the cursor since the last flush
 };
 
 Console::Console(FileTable& files, ConsoleDevice& device)
-    : files_(files), device_(device), hooks_{} {
+    : files_(files), device_(device), textCells_(device.textCells()), hooks_{} {
   hooks_.writeBytes = &Console::writeHook;
   hooks_.context = this;
+  showTextsWith(0, textCells_);
 }
 
 Console::~Console() {
@@ -107,8 +152,8 @@ void Console::start() {
 void Console::printText(FileNumber number, const char* bytes, size_t length, int endFlags) {
   // A piece of redirected output that fits the lent buffer, the bulk of a
   // long table: copied there, its column counted when next asked for.
-  const LentBuffer* lane = lentBuffer(number);
-  if (lane == nullptr || endFlags != EndNothing || !lane->place(bytes, length)) {
+  const LentBuffer* lent = lentBuffer(number);
+  if (lent == nullptr || endFlags != EndNothing || !lent->place(bytes, length)) {
     printTextGenerally(number, bytes, length, endFlags);
     return;
   }
@@ -131,12 +176,12 @@ void Console::printText(FileNumber number, const char* text, int endFlags) {
 
 void Console::printLineEnd(FileNumber number, int endFlags) {
   // The table's line end, after the row's pieces in the lent buffer.
-  const LentBuffer* const lane = lentBuffer(number);
-  if (lane != nullptr && endsLine(endFlags) && placeLineEnd(*lane)) {
+  const LentBuffer* const lent = lentBuffer(number);
+  if (lent != nullptr && endsLine(endFlags) && placeLineEnd(*lent)) {
     files_.setLastError(Ok);
     return;
   }
-  FileSlot* slot = lane != nullptr ? files_.slotForNumber(number) : nullptr;
+  FileSlot* slot = lent != nullptr ? files_.slotForNumber(number) : nullptr;
   if (slot != nullptr) {
     files_.setLastError(Ok);
   } else {
@@ -166,21 +211,25 @@ FileSlot* Console::resolveForPrint(FileNumber number) {
 }
 
 ErrorCode Console::writeToSlot(FileSlot& slot, const char* bytes, size_t length) {
+  // Looked at once: a plain text is all cells, one a byte, and holds no line end.
+  const bool plain = printableAscii(bytes, length);
   ErrorCode result = Ok;
   if (slot.hooks == &hooks_) {
-    writeConsole(bytes, length);  // our own hook, called without the indirection
+    writeConsole(bytes, length, plain);  // our own hook, called without the indirection
   } else {
     result = slot.hooks->writeBytes(slot, bytes, length);
   }
   files_.setLastError(result);
   if (result != Ok) return result;
-  advanceColumn(slot.redirect != nullptr ? *slot.redirect : slot, bytes, length);
+  advanceColumn(slot.redirect != nullptr ? *slot.redirect : slot, bytes, length,
+                plain ? 0 : lineStartAfter(bytes, length));
   return Ok;
 }
 
-// The column counts from the last line end written, or grows by the whole text.
-void Console::advanceColumn(FileSlot& target, const char* bytes, size_t length) {
-  const size_t lineStart = lineStartAfter(bytes, length);
+// The column counts from the last line end written (just before lineStart;
+// 0 for none), or grows by the whole text.
+void Console::advanceColumn(FileSlot& target, const char* bytes, size_t length,
+                            size_t lineStart) {
   int64_t column = lineStart == 0 ? int64_t{target.column} + static_cast<int64_t>(length)
                                   : static_cast<int64_t>(length - lineStart);
   if ((column >= target.lineWidth || column < 0) && target.lineWidth != 0) {
@@ -191,8 +240,8 @@ void Console::advanceColumn(FileSlot& target, const char* bytes, size_t length) 
 
 void Console::endAction(FileNumber number, FileSlot& slot, int endFlags) {
   if (endsLine(endFlags)) {
-    const LentBuffer* lane = lentBuffer(number);
-    if (lane == nullptr || !placeLineEnd(*lane)) writeToSlot(slot, kLineEnd, 2);
+    const LentBuffer* lent = lentBuffer(number);
+    if (lent == nullptr || !placeLineEnd(*lent)) writeToSlot(slot, kLineEnd, 2);
     return;
   }
   if ((endFlags & EndZone) == 0) return;
@@ -229,7 +278,6 @@ void Console::prepareSlot() {
   slot->access = kReadWriteAccess;
   slot->hooks = &hooks_;
   updateLending();
-  if (rawBufferLent_) countedTo_ = rawBuffer_.used->load(std::memory_order_relaxed);
   const CellRect& cache = state_.windowCache;
   if (console) {
     slot->column = std::max(0, info.cursor.x - cache.left);
@@ -258,63 +306,82 @@ bool Console::fillWindowCache(ScreenBufferInfo* info) {
 // --- The console writer --------------------------------------------------
 
 // A line end in the lent buffer, counted with the pieces before it.
-bool Console::placeLineEnd(const LentBuffer& lane) {
-  return lane.place(kLineEnd, 2);
+// On the screen a row goes out with its line end: no finished row waits.
+bool Console::placeLineEnd(const LentBuffer& lent) {
+  if (!lent.place(kLineEnd, 2)) return false;
+  if (&lent == &runBuffer_) placeGathered();
+  return true;
 }
 
+// Pieces to number 0 go to the device's buffer on redirected output, to
+// the run on the screen, and nowhere but printText while the console's slot
+// is not its own.
 void Console::updateLending() {
   const FileSlot* slot = files_.slotForNumber(0);
   const bool ours = slot != nullptr && slot->hooks == &hooks_ && slot->redirect == nullptr;
-  lendBuffer(0, rawBufferLent_ && ours ? &rawBuffer_ : nullptr);
+  const LentBuffer* lent = nullptr;
+  if (ours && rawBufferLent_) {
+    lent = &rawBuffer_;
+  } else if (ours && state_.onScreen) {
+    lent = &runBuffer_;
+  }
+  if (lent == lentBuffer(0)) return;
+  settleColumn();
+  lendBuffer(0, lent);
+  countedTo_ = lent != nullptr ? lent->used->load(std::memory_order_relaxed) : 0;
 }
 
 void Console::settleColumn() {
-  if (!rawBufferLent_) return;
-  const size_t used = rawBuffer_.used->load(std::memory_order_relaxed);
-  FileSlot* slot = files_.slotForNumber(0);
-  // Only pieces printed to the console's own slot are in the lane uncounted.
-  if (used > countedTo_ && lentBuffer(0) != nullptr) {
-    advanceColumn(*slot, rawBuffer_.data + countedTo_, used - countedTo_);
+  const LentBuffer* const lent = lentBuffer(0);
+  if (lent == nullptr) return;
+  const size_t used = lent->used->load(std::memory_order_relaxed);
+  // Only pieces printed to the console's own slot are in the buffer uncounted.
+  if (used > countedTo_) {
+    const char* const pieces = lent->data + countedTo_;
+    advanceColumn(*files_.slotForNumber(0), pieces, used - countedTo_,
+                  lineStartAfter(pieces, used - countedTo_));
   }
   countedTo_ = used;
 }
 
 void Console::writeConsole(const char* bytes, size_t length) {
+  writeConsole(bytes, length, printableAscii(bytes, length));
+}
+
+void Console::writeConsole(const char* bytes, size_t length, bool plain) {
+  // Whoever writes here counts the bytes (or, called directly, does not):
+  // they stay out of the count of the lent buffer's pieces.
   if (rawBufferLent_) {
-    // Whoever writes here counts the bytes (or, called directly, does not):
-    // they stay out of the count of the lane's pieces.
     settleColumn();
     const bool placed = rawBuffer_.place(bytes, length);
     countedTo_ = rawBuffer_.used->load(std::memory_order_relaxed);
     if (placed) return;
-  }
-  if (state_.rowRoomKnown && allCells(bytes, length)) {
-    gather(bytes, length);
-    return;
+  } else if (state_.onScreen) {
+    settleColumn();
+    if (plain || allCells(bytes, length)) {
+      if (runBuffer_.place(bytes, length)) {
+        countedTo_ = runUsed();
+        return;
+      }
+    } else if (const size_t used = runUsed(); used != 0 && length <= kRunCapacity - used) {
+      // A text the writer acts on (a row's line end) goes with the run.
+      std::memcpy(run_ + used, bytes, length);
+      runUsed_.store(0, std::memory_order_relaxed);
+      countedTo_ = 0;
+      writeConsoleFully(run_, used + length);
+      return;
+    }
   }
   placeGathered();
   writeConsoleFully(bytes, length);
 }
 
-// Cells written together in one write land where they would one text after
-// the other, as long as they stay on the row and in one attribute.
-void Console::gather(const char* bytes, size_t length) {
-  if (length > static_cast<size_t>(state_.rowRoom) - runLength_ ||
-      length > kRunCapacity - runLength_) {
-    placeGathered();
-    if (length > static_cast<size_t>(state_.rowRoom) || length > kRunCapacity) {
-      writeConsoleFully(bytes, length);
-      return;
-    }
-  }
-  std::memcpy(run_ + runLength_, bytes, length);
-  runLength_ += length;
-}
-
 void Console::placeGathered() {
-  if (runLength_ == 0) return;
-  const size_t length = runLength_;
-  runLength_ = 0;
+  const size_t length = runUsed();
+  if (length == 0) return;
+  settleColumn();  // the pieces printed into the run count in the column
+  runUsed_.store(0, std::memory_order_relaxed);
+  countedTo_ = 0;
   writeConsoleFully(run_, length);
 }
 
@@ -340,7 +407,10 @@ void Console::writeConsoleFully(const char* bytes, size_t length) {
       rawBufferLent_ = rawBuffer_.data != nullptr;
       updateLending();
     }
-    state_.rowRoomKnown = false;
+    if (state_.onScreen) {
+      state_.onScreen = false;
+      updateLending();
+    }
     // The device may send its buffer now: what is in it is counted first.
     settleColumn();
     writeRawBytes(bytes, length);
@@ -372,9 +442,10 @@ void Console::writeConsoleFully(const char* bytes, size_t length) {
   }
 
   device_.setCursorPosition(cellAt(context.x, context.y));
-  state_.rowRoom =
-      state_.pendingWrap ? context.right - context.left + 1 : context.right - context.x + 1;
-  state_.rowRoomKnown = state_.rowRoom > 0;
+  if (!state_.onScreen) {
+    state_.onScreen = true;
+    updateLending();
+  }
   if (context.top != startTop && !context.subView) {
     device_.setWindowInfo({static_cast<int16_t>(context.left), static_cast<int16_t>(context.top),
                            static_cast<int16_t>(context.right),
@@ -440,18 +511,26 @@ void Console::runTextEngine(WriteContext& context, const char* bytes, size_t len
   gather.row = context.y;
   const int32_t viewWidth = context.right - context.left + 1;
 
-  // Appends k bytes (k fits the buffer) and advances the predicted cursor,
-  // wrapping at the view's right edge.
-  auto add = [&](const char* from, size_t k) {
-    if (gather.count > 0 && gather.count + k > kGatherSize) flushGathered(context, gather);
-    std::memcpy(gather.bytes + gather.count, from, k);
-    gather.count += k;
-    gather.column += static_cast<int32_t>(k);
+  // The predicted cursor, which only a TAB asks for: the cells gathered
+  // since it was last known are counted then, not at every stretch.
+  auto predictedColumn = [&]() {
+    gather.column += static_cast<int32_t>(
+        cellsOf(gather.bytes + gather.counted, gather.count - gather.counted));
+    gather.counted = gather.count;
     if (gather.column > context.right) {
       const int32_t offset = gather.column - context.left;
       gather.column = context.left + offset % viewWidth;
       gather.row += offset / viewWidth;
     }
+    return gather.column;
+  };
+  auto flush = [&]() {
+    if (gather.count > 0) writeRun(context, gather.bytes, gather.count);
+    gather.count = 0;
+    gather.counted = 0;
+    gather.moved = false;
+    gather.column = context.x;
+    gather.row = context.y;
   };
   // After a control move the prediction restarts from the real cursor.
   auto moved = [&]() {
@@ -462,41 +541,55 @@ void Console::runTextEngine(WriteContext& context, const char* bytes, size_t len
 
   size_t i = 0;
   while (i < length) {
-    if (!actsOnCursor(static_cast<unsigned char>(bytes[i]))) {
-      // A stretch of cells, added as far as the buffer takes them.
-      size_t end = i + 1;
-      while (end < length && !actsOnCursor(static_cast<unsigned char>(bytes[end]))) ++end;
-      while (i < end) {
-        if (gather.count == kGatherSize) flushGathered(context, gather);
-        const size_t k = std::min(end - i, kGatherSize - gather.count);
-        add(bytes + i, k);
-        i += k;
-      }
-      continue;
+    // A stretch of cells, gathered as far as the buffer takes it; or written
+    // as it lies when nothing waits before it and what ends it writes it anyway.
+    const size_t end = nextActing(bytes, i, length);
+    if (gather.count == 0 && end > i &&
+        (end == length || (bytes[end] != '\a' && bytes[end] != '\t'))) {
+      writeRun(context, bytes + i, end - i);
+      gather.column = context.x;
+      gather.row = context.y;
+      gather.moved = false;
+      i = end;
+      if (i == length) break;
     }
+    while (i < end) {
+      const size_t k = characterEnd(bytes + i, kGatherSize - gather.count, end - i);
+      if (k == 0) {
+        flush();
+        continue;
+      }
+      std::memcpy(gather.bytes + gather.count, bytes + i, k);
+      gather.count += k;
+      i += k;
+    }
+    if (i == length) break;
     switch (static_cast<unsigned char>(bytes[i])) {
       case 7:  // BEL sounds now, ahead of the text still gathered
         device_.beep(kBeepFrequencyHz, kBeepDurationMs);
         break;
       case 8:  // BS erases nothing and stops at the left edge
-        flushGathered(context, gather);
+        flush();
         if (context.x > context.left) --context.x;
         moved();
         break;
       case 9: {
-        int32_t offset = (gather.column - context.left) % kTabWidth;
+        int32_t offset = (predictedColumn() - context.left) % kTabWidth;
         if (offset < 0) offset += kTabWidth;
-        add(kSpaces, static_cast<size_t>(kTabWidth - offset));
+        const auto k = static_cast<size_t>(kTabWidth - offset);
+        if (gather.count + k > kGatherSize) flush();
+        std::memcpy(gather.bytes + gather.count, kSpaces, k);
+        gather.count += k;
         break;
       }
       case 10:
-        flushGathered(context, gather);
+        flush();
         context.x = context.left;
         ++context.y;
         moved();
         break;
       case 13:
-        flushGathered(context, gather);
+        flush();
         context.x = context.left;
         moved();
         break;
@@ -505,16 +598,10 @@ void Console::runTextEngine(WriteContext& context, const char* bytes, size_t len
   }
 
   if (gather.count > 0) {
-    flushGathered(context, gather);
+    flush();
   } else if (gather.moved && context.y > context.bottom) {
     scrollView(context, context.y - context.bottom);
   }
-}
-
-void Console::flushGathered(WriteContext& context, Gather& gather) {
-  if (gather.count > 0) writeRun(context, gather.bytes, gather.count);
-  gather.count = 0;
-  gather.moved = false;
 }
 
 void Console::writeRun(WriteContext& context, const char* bytes, size_t length) {
@@ -523,13 +610,24 @@ void Console::writeRun(WriteContext& context, const char* bytes, size_t length) 
       context.x = context.left;
       ++context.y;
     }
-    const size_t piece = std::min(length, static_cast<size_t>(context.right - context.x + 1));
     if (context.y > context.bottom) scrollView(context, context.y - context.bottom);
+    const auto room = static_cast<size_t>(context.right - context.x + 1);
+    size_t cells = 0;
+    const size_t piece = fitting(bytes, length, room, &cells);
+    if (piece == 0) {
+      // A wide character does not fit the row's last cells: they stay blank
+      // and the character goes on the next row.
+      device_.fillCells(cellAt(context.x, context.y), static_cast<int>(room), ' ',
+                        context.attribute);
+      context.x = context.left;
+      ++context.y;
+      continue;
+    }
     if (!device_.writeCells(cellAt(context.x, context.y), bytes, static_cast<int>(piece),
                             context.attribute)) {
       return;  // the rest of the run is dropped; the cursor keeps what was reached
     }
-    context.x += static_cast<int32_t>(piece);
+    context.x += static_cast<int32_t>(cells);
     bytes += piece;
     length -= piece;
     if (context.x == context.right + 1) {

@@ -32,10 +32,8 @@ struct ConsoleState {
   int32_t lastViewRow = -1;
   bool pendingWrap = false;   // cursor parked on the bottom-right cell
   bool slotPrepared = false;  // the console's FileSlot (number 0) is set up
-  // Cells left on the cursor's row after the last write to the screen (a
-  // whole row when a wrap is pending); known once a write has reached the screen.
-  bool rowRoomKnown = false;
-  int32_t rowRoom = 0;
+  // A write has reached the screen: texts of nothing but cells are gathered.
+  bool onScreen = false;
 };
 
 // Console text output: colours, printing to file numbers, and the console
@@ -57,7 +55,7 @@ class Console : public TextPrinter {
     if ((omitted & kBackgroundOmitted) == 0) state_.background = background & 15;
     const auto attribute = static_cast<uint16_t>(state_.foreground + 16 * state_.background);
     // The gathered run was taken in the attribute set last; another one ends it.
-    if (runLength_ != 0 && !(attributeSet_ && attribute == lastAttribute_)) placeGathered();
+    if (runUsed() != 0 && !(attributeSet_ && attribute == lastAttribute_)) placeGathered();
     attributeSet_ = true;
     lastAttribute_ = attribute;
     // Fails when standard output is no console; the stored indices stay
@@ -71,12 +69,13 @@ class Console : public TextPrinter {
   void printText(FileNumber number, const char* text, int endFlags);
   void printLineEnd(FileNumber number, int endFlags) override;
 
-  // The console writer: one call per text. Texts of nothing but cells are
-  // gathered while they stay on the cursor's row and the attribute stays, and
-  // placed as one run at the next text that moves the cursor, the next change
-  // of colour, a zone advance, the end of the row, or a flush. Redirected output that fits
-  // the buffer the device lent takes the raw lane, a plain copy: the table's
-  // millions of small pieces cost no call into the device.
+  // The console writer: one call per text. On the screen, texts wait in the
+  // run while the attribute stays, and go as one console write together with
+  // the next text that moves the cursor, or at the next change of colour, a
+  // zone advance or a flush: one write of them all leaves the screen as
+  // writes of each in turn would. Redirected output that fits the buffer the
+  // device lent is a plain copy there. Either buffer is lent on for the
+  // pieces printed to number 0: the table's small pieces cost no call.
   void writeConsole(const char* bytes, size_t length);
 
   // First use of the console (taken by the first colour switch, print or key poll).
@@ -90,7 +89,8 @@ class Console : public TextPrinter {
     placeGathered();
     settleColumn();
     device_.flushOutput();
-    countedTo_ = rawBufferLent_ ? rawBuffer_.used->load(std::memory_order_relaxed) : 0;
+    const LentBuffer* const lent = lentBuffer(0);
+    countedTo_ = lent != nullptr ? lent->used->load(std::memory_order_relaxed) : 0;
   }
 
   // The output column of a file number's slot, as zone padding reads it
@@ -118,7 +118,7 @@ class Console : public TextPrinter {
   void settleColumn();
   ErrorCode writeToSlot(FileSlot& slot, const char* bytes, size_t length);
   void endAction(FileNumber number, FileSlot& slot, int endFlags);
-  static bool placeLineEnd(const LentBuffer& lane);
+  bool placeLineEnd(const LentBuffer& lent);
 
   void prepareSlot();
   // Takes the window cache from the device; returns false when no console answered.
@@ -126,38 +126,50 @@ class Console : public TextPrinter {
   void writeRawBytes(const char* bytes, size_t length);
   void buildContext(WriteContext& context);
   void runTextEngine(WriteContext& context, const char* bytes, size_t length);
-  void flushGathered(WriteContext& context, Gather& gather);
   void writeRun(WriteContext& context, const char* bytes, size_t length);
   void scrollView(WriteContext& context, int32_t rows);
   void blankRows(WriteContext& context, int32_t firstRow, int32_t lastRow);
 
   static ErrorCode writeHook(FileSlot& slot, const char* bytes, size_t count);
 
+  // The cells of bytes on the device, and the bytes of the whole characters
+  // that fit `columns` cells: one a byte where the device counts no other way.
+  size_t cellsOf(const char* bytes, size_t length) const {
+    return textCells_ != nullptr ? textCells_->cellsOf(bytes, length) : length;
+  }
+  size_t fitting(const char* bytes, size_t length, size_t columns, size_t* cells) const {
+    if (textCells_ != nullptr) return textCells_->fitting(bytes, length, columns, cells);
+    *cells = length < columns ? length : columns;
+    return *cells;
+  }
+
   FileTable& files_;
   ConsoleDevice& device_;
+  const TextCells* textCells_;
 
   void writeConsoleFully(const char* bytes, size_t length);
-  void advanceColumn(FileSlot& target, const char* bytes, size_t length);
-  // Adds cells to the run, placing it first when they would not fit.
-  void gather(const char* bytes, size_t length);
+  void advanceColumn(FileSlot& target, const char* bytes, size_t length, size_t lineStart);
+  void writeConsole(const char* bytes, size_t length, bool plain);
+  // Writes the run, the texts waiting there, as one console write.
   void placeGathered();
+  size_t runUsed() const { return runUsed_.load(std::memory_order_relaxed); }
 
-  // The raw lane: the buffer the device lends at the first raw write, which
-  // texts that fit are copied into. The console lends it on to the pieces
-  // printed to number 0.
+  // The buffer the device lends at the first raw write, which texts that
+  // fit are copied into.
   LentBuffer rawBuffer_;
   bool rawSpaceAsked_ = false;
   bool rawBufferLent_ = false;  // output is redirected and the device lent its buffer
-  // The lane's bytes before this offset are counted in the console's column;
-  // those after it are pieces still to be counted.
+  // The lent buffer's bytes before this offset are counted in the console's
+  // column; those after it are pieces still to be counted.
   size_t countedTo_ = 0;
   ConsoleState state_;
   DeviceHooks hooks_;
 
-  // The run: cells waiting to be placed in one console write.
+  // The run: texts waiting to be placed in one console write.
   static constexpr size_t kRunCapacity = 1024;
   char run_[kRunCapacity];
-  size_t runLength_ = 0;
+  std::atomic<size_t> runUsed_{0};
+  const LentBuffer runBuffer_{run_, &runUsed_, kRunCapacity - kCopySlack};
   bool attributeSet_ = false;  // setColour has set lastAttribute_ on the console
   uint16_t lastAttribute_ = 0;
 };

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "console/text_cells.h"
+
 namespace kp {
 
 struct CellPosition {
@@ -47,8 +49,8 @@ class ConsoleDevice {
 
   virtual bool setTextAttribute(uint16_t attribute) = 0;
 
-  // Writes count cells of one row starting at `at`, each holding one byte of
-  // `bytes` and the attribute.
+  // Writes `count` bytes as cells of one row starting at `at`, in the
+  // attribute: one cell a byte, or as textCells() counts them.
   virtual bool writeCells(CellPosition at, const char* bytes, int count, uint16_t attribute) = 0;
 
   // Moves the rectangle `source` so that its top-left cell lands on
@@ -66,6 +68,10 @@ class ConsoleDevice {
   virtual bool setWindowInfo(CellRect window) = 0;
 
   virtual void beep(int frequencyHz, int durationMs) = 0;
+
+  // How the device shows text whose cells are not its bytes, or null when a
+  // byte is a cell and is sent as it is.
+  virtual const TextCells* textCells() const { return nullptr; }
 
   // Raw output space a device may lend the writer: the writer copies a text
   // that fits to data + *used, then raises *used past it, with no call per

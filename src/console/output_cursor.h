@@ -24,7 +24,8 @@ inline void showWide(char* at, const char16_t* from, size_t count) {
 // fixed size.
 class OutputCursor {
  public:
-  static constexpr size_t kStagingSize = 4096;
+  // Room for the most a text field of the longest laid-out text shows.
+  static constexpr size_t kStagingSize = 16384;
 
   explicit OutputCursor(TextPrinter& out) : out_(out) {}
   OutputCursor(const OutputCursor&) = delete;

@@ -9,6 +9,7 @@
 #include "console/output_cursor.h"
 #include "console/template_number.h"
 #include "console/template_plan.h"
+#include "console/text_cells.h"
 #include "console/text_printer.h"
 #include "input/file_table.h"
 
@@ -112,6 +113,7 @@ class TemplatePrinter {
   TemplateState state() const;
 
  private:
+  static_assert(TextCells::mostBytes(TextCells::kMostLaidOut) <= OutputCursor::kStagingSize);
   using Position = TemplatePlan::Position;
   using FieldStart = TemplatePlan::FieldStart;
   static constexpr size_t kHeldPlans = 4;
@@ -160,31 +162,42 @@ class TemplatePrinter {
   void printText(FileNumber number, const Char* text, size_t length, uint32_t flags) {
     const Position& at = *at_;
     const FieldStart& field = *at.field;
+    // Where the output counts its own cells (a terminal) the text item
+    // reserves room for what the text shows as, out of line.
+    const TextCells* const cells = out_.textCells(number);
     const size_t most = at.beforeLength + textWidth(field.text, length) + field.afterText.length;
-    if (char* const room = cursor_.open(number, most); room != nullptr) [[likely]] {
+    char* const room = cells == nullptr ? cursor_.open(number, most) : nullptr;
+    if (room != nullptr) [[likely]] {
       OutputCursor::Writer out(room);
-      textItem(out, at, field, text, length);
+      textItem(out, at, field, text, length, nullptr);
       cursor_.close(out.at());
     } else {
-      textItemInChunks(number, at, field, text, length);
+      textItemInCells(number, at, field, text, length, cells, most);
     }
     at_ = field.afterText.next;
     // A text item ends the line only as the statement's last item.
     if ((flags & LastItem) != 0) endStatement(number, flags & ItemLineEnd);
   }
   template <typename Writer, typename Char>
-  static void textItem(Writer& out, const Position& at, const FieldStart& field, const Char* text,
-                       size_t length) {
+  static void textItem(Writer& out, const Position& at, const FieldStart& field,
+                       const Char* text, size_t length, const TextCells* cells) {
     if (at.beforeLength != 0) out.put(at.before, at.beforeLength);
-    layoutText(out, field.text, text, length);
+    layoutText(out, field.text, text, length, cells);
     out.put(field.afterText.bytes, field.afterText.length);
   }
   template <typename Char>
-  [[gnu::noinline]] void textItemInChunks(FileNumber number, const Position& at,
-                                          const FieldStart& field, const Char* text,
-                                          size_t length) {
+  [[gnu::noinline]] void textItemInCells(FileNumber number, const Position& at,
+                                         const FieldStart& field, const Char* text,
+                                         size_t length, const TextCells* cells, size_t most) {
+    if (cells != nullptr) most += TextCells::mostBytes(length);
+    if (char* const room = cursor_.open(number, most); room != nullptr) {
+      OutputCursor::Writer out(room);
+      textItem(out, at, field, text, length, cells);
+      cursor_.close(out.at());
+      return;
+    }
     OutputCursor::ChunkedWriter out(cursor_, number);
-    textItem(out, at, field, text, length);
+    textItem(out, at, field, text, length, cells);
     out.close();
   }
   // The columns a text item's field takes.
@@ -193,10 +206,16 @@ class TemplatePrinter {
     return field.kind == TextField::Kind::Whole ? length : 0;
   }
   // The one text layout: a field of columns shows the text's first columns,
-  // or the whole text and spaces after it; '&' shows the whole text.
+  // or the whole text and spaces after it; '&' shows the whole text. Where
+  // the output counts cells otherwise than a cell a byte, it says how the
+  // text shows and where it is cut.
   template <typename Writer, typename Char>
-  static void layoutText(Writer& out, const TextField& field, const Char* text, size_t length) {
+  static void layoutText(Writer& out, const TextField& field, const Char* text, size_t length,
+                         const TextCells* cells) {
     const size_t width = textWidth(field, length);
+    if constexpr (sizeof(Char) == 1) {
+      if (cells != nullptr) return layoutInCells(out, field, width, text, length, *cells);
+    }
     const size_t shown = length < width ? length : width;
     if constexpr (sizeof(Char) == 1) {
       out.putExactly(text, shown);
@@ -204,6 +223,17 @@ class TemplatePrinter {
       out.putWide(text, shown);
     }
     out.fill(width - shown);
+  }
+  template <typename Writer>
+  [[gnu::noinline]] static void layoutInCells(Writer& out, const TextField& field, size_t width,
+                                              const char* text, size_t length,
+                                              const TextCells& cells) {
+    if (field.kind == TextField::Kind::None) return;
+    const bool whole = field.kind == TextField::Kind::Whole;
+    size_t shownCells = 0;
+    char* const at = out.reserve(TextCells::mostBytes(length));
+    out.advance(cells.layoutText(text, length, whole ? SIZE_MAX : width, at, &shownCells));
+    if (!whole) out.fill(width - shownCells);
   }
 
   // After the item: the line end or zone advance it asks for, and the

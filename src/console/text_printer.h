@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "console/text_cells.h"
 #include "input/file_table.h"
 
 namespace kp {
@@ -69,6 +70,11 @@ class TextPrinter {
   const LentBuffer* lentBuffer(FileNumber number) const {
     return number == lentTo_ ? lent_ : nullptr;
   }
+  // How the output to `number` shows texts, or null where a byte is a cell
+  // and is shown as it is. Not virtual: a text item asks at every field.
+  const TextCells* textCells(FileNumber number) const {
+    return number == cellsFor_ ? cells_ : nullptr;
+  }
 
  protected:
   // Lends `space` (null: nothing) for pieces to `number`.
@@ -76,11 +82,18 @@ class TextPrinter {
     lent_ = space;
     lentTo_ = space != nullptr ? number : kNoNumber;
   }
+  // Shows the texts to `number` through `cells` (null: as they are).
+  void showTextsWith(FileNumber number, const TextCells* cells) {
+    cells_ = cells;
+    cellsFor_ = cells != nullptr ? number : kNoNumber;
+  }
 
  private:
   static constexpr FileNumber kNoNumber = INT32_MIN;
   const LentBuffer* lent_ = nullptr;
   FileNumber lentTo_ = kNoNumber;
+  const TextCells* cells_ = nullptr;
+  FileNumber cellsFor_ = kNoNumber;
 };
 
 // True for the end flags that end the line (they win over a zone advance).

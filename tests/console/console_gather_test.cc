@@ -128,13 +128,15 @@ TEST(ConsoleGather, RedirectedPiecesInTheLentBufferAreThePiecesWritten) {
 
 // The console lends its buffer only for number 0, only once output is found
 // redirected into a device buffer, and only while its slot is its own.
-TEST(ConsoleLending, OnlyRedirectedOutputIntoADeviceBufferIsLent) {
+// Redirected output lends the device's buffer where there is one; the
+// screen lends the run.
+TEST(ConsoleLending, TheDevicesBufferOrTheRunIsLent) {
   struct Case {
     bool redirected;
     size_t deviceBuffer;  // 0: the device keeps none
     bool lent;
   };
-  for (const Case& c : {Case{false, 64, false}, Case{true, 0, false}, Case{true, 64, true}}) {
+  for (const Case& c : {Case{false, 64, true}, Case{true, 0, false}, Case{true, 64, true}}) {
     Rig rig(80, 25, 0);
     rig.screen.setRedirected(c.redirected);
     if (c.deviceBuffer != 0) rig.screen.lendRawSpace(c.deviceBuffer);
@@ -198,17 +200,20 @@ TEST(ConsoleGather, OneCellWritePerColourOfARow) {
   EXPECT_EQ(rig.screen.cursor().y, 2);
 }
 
-TEST(ConsoleGather, ARunEndsBeforeTheRowDoesAndZonesReadEachPiece) {
+TEST(ConsoleGather, ARunGoesOnAcrossTheRowsEndAndZonesReadEachPiece) {
   Rig rig(40, 5, 0);
   rig.print("", EndLine);
   rig.print("0123456789");
   rig.print("abcdefghijklmnopqrstuvwxyz");
   EXPECT_EQ(rig.column(), 36);
   EXPECT_EQ(rig.screen.trimmedRow(1), "");  // still gathered
-  rig.print("XYZWV");  // would cross the row's end: the run before it is placed
-  EXPECT_EQ(rig.screen.rowText(1), "0123456789abcdefghijklmnopqrstuvwxyzXYZW");
+  rig.print("XYZWV");  // crosses the row's end: gathered all the same
+  EXPECT_EQ(rig.screen.trimmedRow(1), "");
   EXPECT_EQ(rig.column(), 1);
+  const int writes = rig.screen.calls().writeCells;
   rig.console.printLineEnd(0, EndZone);  // pads from the column of the last piece
+  EXPECT_EQ(rig.screen.calls().writeCells, writes + 2);  // the run's two rows
+  EXPECT_EQ(rig.screen.rowText(1), "0123456789abcdefghijklmnopqrstuvwxyzXYZW");
   rig.print("!");
   rig.console.flush();
   EXPECT_EQ(rig.screen.trimmedRow(2), "V             !");

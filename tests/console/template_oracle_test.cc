@@ -80,8 +80,8 @@ TEST(TemplateStatements, PrintWhatTheRulesPrint) {
       std::string text(pick(script % 10 == 0 ? 80 : 24), ' ');
       for (char& c : text) c = alphabet[pick(alphabet.size())];
       // Literal runs and text fields longer than a piece of output.
-      if (script % 97 == 0) text.insert(pick(text.size() + 1), std::string(5000, 'L'));
-      if (script % 89 == 0) text += "\\" + std::string(4500, ' ') + "\\";
+      if (script % 97 == 0) text.insert(pick(text.size() + 1), std::string(17000, 'L'));
+      if (script % 89 == 0) text += "\\" + std::string(16500, ' ') + "\\";
       texts.push_back(text);
     }
     std::string trace;
@@ -104,7 +104,7 @@ TEST(TemplateStatements, PrintWhatTheRulesPrint) {
         const uint32_t flags = flagChoices[pick(std::size(flagChoices))];
         auto value = static_cast<int64_t>(random() >> pick(64));
         if (pick(2) == 0) value = -value;
-        std::string words(pick(pick(30) == 0 ? 5000 : 40), 'w');
+        std::string words(pick(pick(30) == 0 ? 17000 : 40), 'w');
         for (char& c : words) c = static_cast<char>('a' + pick(26));
         if (pick(8) == 0 && !words.empty()) words[pick(words.size())] = '\0';
         switch (pick(8)) {

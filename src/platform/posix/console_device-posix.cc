@@ -43,6 +43,7 @@ TerminalDevice::TerminalDevice(int inFd, int outFd, const TerminalDeviceOptions&
     : inFd_(inFd),
       outFd_(outFd),
       options_(options),
+      text_(options.utf8),
       cells_(isatty(outFd) == 1 && usableTerm(options.term)),
       rawToTty_(!cells_ && isatty(outFd) == 1),
       buffer_(new char[kBufferSize]) {}
@@ -146,22 +147,26 @@ bool TerminalDevice::append(const char* bytes, size_t count) {
   return true;
 }
 
-// Raw bytes onto a terminal: the line controls stay, every other control
-// byte would act on the terminal and becomes '?'.
+// Raw bytes onto a terminal: the line controls stay; everything else goes
+// as the terminal's text cells show it, so that nothing steers it.
 void TerminalDevice::appendDefused(const char* bytes, size_t count) {
+  auto lineControl = [](unsigned char u) {
+    return u == '\r' || u == '\n' || u == '\t' || u == '\b' || u == '\a';
+  };
   while (count > 0 && !failed_) {
-    reserve(1);
-    const size_t at = used_.load(std::memory_order_relaxed);
-    const size_t chunk = count < kBufferSize - at ? count : kBufferSize - at;
-    char* out = buffer_.get() + at;
-    for (size_t i = 0; i < chunk; ++i) {
-      const auto u = static_cast<unsigned char>(bytes[i]);
-      const bool lineControl = u == '\r' || u == '\n' || u == '\t' || u == '\b' || u == '\a';
-      out[i] = (u < 0x20 && !lineControl) || u == 0x7F ? '?' : bytes[i];
+    size_t run = 0;
+    while (run < count && !lineControl(static_cast<unsigned char>(bytes[run]))) ++run;
+    if (run == 0) {
+      reserve(1);
+      put(bytes[0]);
+      ++bytes;
+      --count;
+      continue;
     }
-    used_.store(at + chunk, std::memory_order_release);
-    bytes += chunk;
-    count -= chunk;
+    const size_t piece = run < kBufferSize / 2 ? run : kBufferSize / 2;
+    emitCells(bytes, piece);
+    bytes += piece;
+    count -= piece;
   }
 }
 
@@ -281,7 +286,8 @@ void TerminalDevice::resetColoursFromSignal() {
 // --- The screen -----------------------------------------------------------
 
 void TerminalDevice::ensureReady() {
-  if (sizeStale_.exchange(false, std::memory_order_relaxed)) {
+  if (sizeStale_.load(std::memory_order_relaxed) &&
+      sizeStale_.exchange(false, std::memory_order_relaxed)) {
     refreshSize();
     // The terminal may have moved its cursor with the change (a taller
     // window pulls rows back from its history): ask again before the next write.
@@ -370,7 +376,15 @@ bool TerminalDevice::askCursor(int fd, TerminalInput& input, int* row, int* colu
 }
 
 void TerminalDevice::moveTo(int x, int y) {
-  if (physicalKnown_ && physicalX_ == x && physicalY_ == y) return;
+  if (physicalKnown_ && physicalY_ == y) {
+    if (physicalX_ == x) return;
+    if (x == 0) {  // the start of the cursor's row: one byte, not an address
+      reserve(1);
+      put('\r');
+      physicalX_ = 0;
+      return;
+    }
+  }
   reserve(16);
   put(kEsc);
   put('[');
@@ -381,7 +395,6 @@ void TerminalDevice::moveTo(int x, int y) {
   physicalX_ = x;
   physicalY_ = y;
   physicalKnown_ = true;
-  lastShown_ = 0;
 }
 
 void TerminalDevice::useAttribute(uint16_t attribute) {
@@ -395,7 +408,6 @@ void TerminalDevice::useAttribute(uint16_t attribute) {
   putNumber(backgroundSgr(wanted >> 4));
   put('m');
   terminalAttribute_ = wanted;
-  lastShown_ = 0;
 }
 
 void TerminalDevice::resetAttribute() {
@@ -406,40 +418,29 @@ void TerminalDevice::resetAttribute() {
   put('0');
   put('m');
   terminalAttribute_ = kDefaultAttribute;
-  lastShown_ = 0;
 }
 
-char TerminalDevice::shownByte(unsigned char byte) {
-  unsigned char shown = byte;
-  if (byte < 0x20 || byte == 0x7F) {
-    shown = '?';
-  } else if (byte >= 0x80 && byte <= 0x9F && (!options_.utf8 || lastShown_ == 0xC2)) {
-    // An 8-bit C1 control, or its UTF-8 form C2 80..9F: either would be obeyed.
-    shown = '?';
-  }
-  lastShown_ = shown;
-  return static_cast<char>(shown);
+size_t TerminalDevice::emitCells(const char* bytes, size_t count) {
+  reserve(count);  // what is sent is never longer
+  const size_t at = used_.load(std::memory_order_relaxed);
+  size_t cells = 0;
+  const size_t written = text_.shown(bytes, count, buffer_.get() + at, &cells);
+  used_.store(at + written, std::memory_order_release);
+  return cells;
 }
 
-void TerminalDevice::emitCells(const char* bytes, int count, char repeated, bool repeat) {
-  bool wide = false;
+void TerminalDevice::emitRepeated(char c, int count) {
+  const char shown = static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
   for (int i = 0; i < count;) {
     reserve(1);
     const size_t at = used_.load(std::memory_order_relaxed);
     const size_t room = kBufferSize - at;
     const int chunk = static_cast<int>(static_cast<size_t>(count - i) < room ? count - i : room);
-    char* out = buffer_.get() + at;
-    for (int k = 0; k < chunk; ++k, ++i) {
-      const auto byte = static_cast<unsigned char>(repeat ? repeated : bytes[i]);
-      if (byte >= 0x80) wide = true;
-      out[k] = shownByte(byte);
-    }
+    std::memset(buffer_.get() + at, shown, static_cast<size_t>(chunk));
     used_.store(at + static_cast<size_t>(chunk), std::memory_order_relaxed);
+    i += chunk;
   }
-  physicalX_ += count;
-  // At the last column the terminal holds a wrap pending; a UTF-8 terminal
-  // may join high bytes into fewer columns. Either way, address the next write.
-  if (physicalX_ >= columns_ || wide) physicalKnown_ = false;
+  physicalX_ += count;  // at the row's end: a wrap pending, the row still known
 }
 
 bool TerminalDevice::getScreenBufferInfo(ScreenBufferInfo* info) {
@@ -468,11 +469,18 @@ bool TerminalDevice::writeCells(CellPosition at, const char* bytes, int count, u
   if (!cells_) return false;
   ensureReady();
   if (at.x < 0 || at.y < 0 || at.x >= columns_ || at.y >= rows_) return false;
-  if (count > columns_ - at.x) count = columns_ - at.x;
-  if (count <= 0) return true;
+  size_t length = static_cast<size_t>(count > 0 ? count : 0);
+  const auto room = static_cast<size_t>(columns_ - at.x);
+  if (length > room) {
+    size_t cells = 0;
+    length = text_.fitting(bytes, length, room, &cells);
+  }
+  if (length == 0) return true;
   moveTo(at.x, at.y);
   useAttribute(attribute);
-  emitCells(bytes, count, 0, false);
+  // Past the last column the terminal holds a wrap pending, still on the
+  // row: a carriage return takes it to the row's start.
+  physicalX_ += static_cast<int>(emitCells(bytes, length));
   markWhole();
   return !failed_;
 }
@@ -488,7 +496,7 @@ bool TerminalDevice::fillCells(CellPosition at, int count, char ch, uint16_t att
     const int piece = count < columns_ - x ? count : columns_ - x;
     moveTo(x, y);
     useAttribute(attribute);
-    emitCells(nullptr, piece, ch, true);
+    emitRepeated(ch, piece);
     count -= piece;
     x = 0;
     ++y;
@@ -538,7 +546,6 @@ bool TerminalDevice::scrollRect(CellRect source, CellPosition destination, char 
     put('r');
     physicalKnown_ = false;
   }
-  lastShown_ = 0;
   if (fillChar != ' ') {
     for (int row = bottom - lines + 1; row <= bottom; ++row) {
       fillCells({0, static_cast<int16_t>(row)}, columns_, fillChar, fillAttribute);

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "console/console_device.h"
+#include "platform/posix/text_cells-posix.h"
 #include "platform/posix/terminal_input-posix.h"
 #include "platform/posix/terminal_modes-posix.h"
 
@@ -76,6 +77,10 @@ class TerminalDevice : public ConsoleDevice {
   void beep(int frequencyHz, int durationMs) override;
   void endOfWrite() override;
   void flushOutput() override;
+  // On a terminal: how it shows text. Redirected output is its bytes.
+  const TextCells* textCells() const override {
+    return cells_ || rawToTty_ ? &text_ : nullptr;
+  }
 
   // Exit: sends what is buffered, leaves the terminal's colours at their
   // defaults and puts the keyboard modes back.
@@ -131,12 +136,14 @@ class TerminalDevice : public ConsoleDevice {
   void moveTo(int x, int y);
   void useAttribute(uint16_t attribute);
   void resetAttribute();
-  void emitCells(const char* bytes, int count, char repeated, bool repeat);
-  char shownByte(unsigned char byte);
+  // Cells as the terminal shows them; returns the cells taken.
+  size_t emitCells(const char* bytes, size_t count);
+  void emitRepeated(char c, int count);
 
   int inFd_;
   int outFd_;
   TerminalDeviceOptions options_;
+  TerminalTextCells text_;
   bool cells_;           // drawing cells on a terminal (else the raw path)
   bool rawToTty_;        // raw path, but onto a terminal: controls are neutralised
   bool failed_ = false;  // a write failed: everything later is dropped
@@ -167,7 +174,6 @@ class TerminalDevice : public ConsoleDevice {
   bool physicalKnown_ = false;
   uint16_t attribute_ = 7;       // current attribute for the writer
   int terminalAttribute_ = 7;    // colours in force on the terminal; 7 = defaults
-  unsigned char lastShown_ = 0;  // previous cell byte sent, for UTF-8 C1 forms
 };
 
 }  // namespace kp::posix
