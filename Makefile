@@ -34,7 +34,7 @@ test: $(BUILD)/CMakeCache.txt
 	ctest --test-dir $(BUILD) --output-on-failure -j2
 
 clean:
-	rm -rf $(BUILD) build-*
+	rm -rf $(BUILD) build-* $(DIST)
 
 # The Windows console builds, cross-compiled with mingw-w64: 32-bit, the
 # program's own target (cmake/mingw-i686.cmake), and 64-bit
@@ -55,6 +55,23 @@ $(WIN64_BUILD)/CMakeCache.txt:
 
 windows64: $(WIN64_BUILD)/CMakeCache.txt
 	cmake --build $(WIN64_BUILD) --parallel $(JOBS)
+
+# The archives to hand out, gathered in $(DIST): a release build of the
+# program alone and both Windows builds, packed by CPack.
+.PHONY: package
+RELEASE_BUILD ?= build-release
+DIST ?= dist
+
+$(RELEASE_BUILD)/CMakeCache.txt:
+	cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release -DKP_BUILD_TESTS=OFF
+
+package: $(RELEASE_BUILD)/CMakeCache.txt $(WIN32_BUILD)/CMakeCache.txt $(WIN64_BUILD)/CMakeCache.txt
+	mkdir -p $(DIST)
+	for build in $(RELEASE_BUILD) $(WIN32_BUILD) $(WIN64_BUILD); do \
+	  rm -f $$build/kochbuchpruefer-*.tar.gz $$build/kochbuchpruefer-*.zip && \
+	  cmake --build $$build --parallel $(JOBS) --target package && \
+	  cp $$(ls $$build/kochbuchpruefer-*.tar.gz $$build/kochbuchpruefer-*.zip 2>/dev/null) $(DIST)/ || exit 1; \
+	done
 
 # Optimised build and the benchmark table: the program against the awk
 # script and `cat`, then the microbenchmarks of the hot paths.
