@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,6 +25,12 @@ int ansiColour(int index) {
 
 bool usableTerm(const char* term) {
   return term != nullptr && term[0] != '\0' && std::strcmp(term, "dumb") != 0;
+}
+
+bool sameTerminal(int a, int b) {
+  struct stat first {};
+  struct stat second {};
+  return fstat(a, &first) == 0 && fstat(b, &second) == 0 && first.st_rdev == second.st_rdev;
 }
 
 }  // namespace
@@ -49,8 +56,13 @@ TerminalDevice::TerminalDevice(int inFd, int outFd, const TerminalDeviceOptions&
       buffer_(new char[kBufferSize]) {}
 
 void TerminalDevice::startUp() {
-  if (options_.modes != nullptr) options_.modes->apply();
-  if (cells_) ensureCursor();
+  if (!cells_) return;
+  // Taken now only for a table drawn on the keyboard's own terminal, where
+  // typed keys must not echo into it; otherwise only the key wait takes them.
+  if (options_.modes != nullptr && sameTerminal(options_.modes->fd(), outFd_)) {
+    options_.modes->apply();
+  }
+  ensureCursor();
 }
 
 // --- Writing out --------------------------------------------------------
@@ -228,7 +240,16 @@ void TerminalDevice::endOfWrite() {
 
 void TerminalDevice::finish() {
   flushOutput();
-  if (options_.modes != nullptr) options_.modes->restore();
+  if (options_.modes == nullptr) return;
+  if (options_.modes->heldByAnother()) {
+    // A program beside us (a pager reading our output) took the terminal
+    // after us and puts our modes back when it ends: our output ends here,
+    // so that it sees the end, and the modes found go back after it.
+    close(outFd_);
+    failed_ = true;
+    options_.modes->awaitOurs();
+  }
+  options_.modes->restore();
 }
 
 namespace {
