@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "console/console.h"
 #include "platform/posix/system-posix.h"
 
 namespace kp::posix {
@@ -17,6 +18,7 @@ namespace {
 
 constexpr char kEsc = '\x1b';
 constexpr int kDefaultAttribute = 7;
+constexpr int kUnderlined = 0x100;  // beyond every attribute: underline, no colours
 
 // Console colour bits are blue 1, green 2, red 4; ANSI's are red 1, green 2, blue 4.
 int ansiColour(int index) {
@@ -399,14 +401,22 @@ void TerminalDevice::moveTo(int x, int y) {
 }
 
 void TerminalDevice::useAttribute(uint16_t attribute) {
-  const int wanted = attribute & 0xFF;
+  if (options_.noColour && (attribute & 15) != kLightRed) {
+    resetAttribute();
+    return;
+  }
+  const int wanted = options_.noColour ? kUnderlined : attribute & 0xFF;
   if (wanted == terminalAttribute_) return;
   reserve(16);
   put(kEsc);
   put('[');
-  putNumber(foregroundSgr(wanted & 15));
-  put(';');
-  putNumber(backgroundSgr(wanted >> 4));
+  if (wanted == kUnderlined) {
+    put('4');
+  } else {
+    putNumber(foregroundSgr(wanted & 15));
+    put(';');
+    putNumber(backgroundSgr(wanted >> 4));
+  }
   put('m');
   terminalAttribute_ = wanted;
   lastShown_ = 0;
