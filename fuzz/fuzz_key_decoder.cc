@@ -137,8 +137,10 @@ std::string report(Choices& c) {
              (c.byte() % 2 ? "M" : "m");
     case 4:  // mouse, urxvt
       return csi + c.parameter() + ";" + c.parameter() + ";" + c.parameter() + "M";
-    case 5:  // cursor position
-      return csi + c.parameter() + ";" + c.parameter() + "R";
+    case 5: {  // cursor position, not from the top row: with none owed, 1;m R is a modified F3
+      const std::string row = c.parameter();
+      return csi + (row == "1" ? "2" : row) + ";" + c.parameter() + "R";
+    }
     case 6:  // cursor position with page
       return csi + "?" + c.parameter() + ";" + c.parameter() + ";" + c.parameter() + "R";
     case 7: {  // device attributes, primary or secondary

@@ -12,7 +12,7 @@ repo="$(cd "$(dirname "$0")/.." && pwd)"
 build="${FUZZ_BUILD:-$repo/build-fuzz}"
 seconds="${FUZZ_SECONDS:-60}"
 
-cmake -S "$repo/fuzz" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null || exit 1
+cmake -S "$repo/fuzz" -B "$build" -G "${CMAKE_GENERATOR:-Ninja}" -DCMAKE_CXX_COMPILER=clang++ >/dev/null || exit 1
 targets=("$@")
 cmake --build "$build" ${targets[@]:+--target "${targets[@]}"} || exit 1
 if [ ${#targets[@]} -eq 0 ]; then

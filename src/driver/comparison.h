@@ -20,8 +20,8 @@ struct RecipeEntry {
 void runComparisonSteps(Program& program, const std::string& directory, char separator);
 
 // The program's run: forms the paths beside the executable, compares, waits
-// for a key and ends the process with status 0.
-[[noreturn]] void runComparison(Program& program);
+// for a key and ends the process with status 0. `invokedAs` is argv[0].
+[[noreturn]] void runComparison(Program& program, const char* invokedAs);
 
 // The running executable's directory: its path cut before the last
 // separator, or the empty text.

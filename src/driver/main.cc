@@ -7,13 +7,14 @@
 
 namespace kp {
 
-void runComparison(Program& program) {
-  // A path that cannot be had counts like one without a separator: the files
-  // are then looked for at the root.
-  std::string path;
-  if (!platform::executablePath(&path)) path.clear();
+void runComparison(Program& program, const char* invokedAs) {
+  // Where the system cannot tell the program's folder at all, the working
+  // directory stands in for it.
   const char separator = FileStream::directorySeparator();
-  runComparisonSteps(program, executableDirectory(path, separator), separator);
+  std::string path;
+  const std::string directory =
+      platform::executablePath(invokedAs, &path) ? executableDirectory(path, separator) : ".";
+  runComparisonSteps(program, directory, separator);
   std::exit(0);
 }
 
@@ -27,11 +28,11 @@ void closeAllFilesAtExit(void* files) {
 
 }  // namespace
 
-int main() {
+int main(int, char** argv) {
   // The shared state exists once and is never torn down; the console device
   // registers its final flush first, so it runs after every other exit action.
   auto* program = new kp::Program(kp::platform::consoleDevice(), kp::platform::keyEventSource());
   kp::platform::registerExitAction(closeAllFilesAtExit, &program->files);
   kp::platform::setFloatingPointPrecision();
-  kp::runComparison(*program);
+  kp::runComparison(*program, argv[0]);
 }

@@ -11,8 +11,10 @@ namespace kp::platform {
 ConsoleDevice& consoleDevice();
 KeyEventSource& keyEventSource();
 
-// Full path of the running executable; false when it cannot be had.
-bool executablePath(std::string* path);
+// Full path of the running executable's own file (not of a symbolic link to
+// it); false when it cannot be had. `invokedAs` is argv[0], for systems that
+// tell a program its file in no other way.
+bool executablePath(const char* invokedAs, std::string* path);
 
 // Sets the floating-point unit to 64-bit precision, rounding to nearest
 // (x87 builds); nothing to do where doubles use SSE.

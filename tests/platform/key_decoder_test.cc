@@ -6,6 +6,7 @@
 #include "console/key_wait.h"
 #include "platform/posix/key_decoder-posix.h"
 #include "platform/posix/key_source-posix.h"
+#include "platform/posix/terminal_input-posix.h"
 
 namespace kp::posix {
 namespace {
@@ -48,6 +49,10 @@ const DecodeCase kCases[] = {
     {"F10", "\x1b[21~", false, 5, 0x79, 0x44, 0, 0, 0x44FF},
     {"ctrl F11", "\x1b[23;5~", false, 7, 0x7A, 0x57, 0, kCtrl, 0x89FF},
     {"F12", "\x1b[24~", false, 5, 0x7B, 0x58, 0, 0, 0x86FF},
+    {"rxvt shift F3", "\x1b[25~", false, 5, 0x72, 0x3D, 0, kShift, 0x56FF},
+    {"rxvt shift F5", "\x1b[28~", false, 5, 0x74, 0x3F, 0, kShift, 0x58FF},
+    {"rxvt shift F7", "\x1b[31~", false, 5, 0x76, 0x41, 0, kShift, 0x5AFF},
+    {"rxvt shift F10", "\x1b[34~", false, 5, 0x79, 0x44, 0, kShift, 0x5DFF},
     {"up", "\x1b[A", false, 3, 0x26, 0x48, 0, kEnh, 0x48FF},
     {"up application mode", "\x1bOA", false, 3, 0x26, 0x48, 0, kEnh, 0x48FF},
     {"ctrl up", "\x1b[1;5A", false, 6, 0x26, 0x48, 0, kEnh | kCtrl, 0x8DFF},
@@ -172,6 +177,26 @@ TEST(KeyDecoder, UnfinishedSequencesWaitForMoreBytes) {
             .kind,
         InputKind::Incomplete)
         << bytes + 1;
+  }
+}
+
+// xterm's Shift, Alt and Ctrl+F3 are a cursor report's bytes from the top
+// row: that key while no report is owed, a late report while one is.
+TEST(KeyDecoder, ModifiedF3IsTheKeyUnlessAReportIsOwed) {
+  PosixKeySource source(-1, {});
+  KeyWait wait(source);
+  for (const auto& [bytes, code] : {std::pair{"\x1b[1;2R", 0x56FF}, {"\x1b[1;3R", 0x6AFF}}) {
+    TerminalInput input;
+    KeyEvent key;
+    for (const bool owed : {false, true}) {
+      int row = 0;
+      if (owed) EXPECT_FALSE(input.awaitCursorReport(-1, 0, &row, &row));
+      input.append(reinterpret_cast<const unsigned char*>(bytes), 6);
+      ASSERT_EQ(input.nextKey(true, &key), !owed) << bytes + 1;
+    }
+    EXPECT_EQ(wait.translateKey(key.character, key.virtualScanCode, key.virtualKeyCode,
+                                key.controlKeyState),
+              code);
   }
 }
 

@@ -92,7 +92,7 @@ TEST_F(InputPipe, ReportSplitOverTwoReadsIsWaitedForBehindAnEsc) {
 TEST_F(InputPipe, ReportsDuringTheWaitAreNeverKeys) {
   oweOne();
   // The owed one, then one nobody asked for.
-  send("\x1b[3;4R\x1b[1;2R");
+  send("\x1b[3;4R\x1b[7;2R");
   size_t available = 0;
   unsigned char* to = input_.room(&available);
   const ssize_t n = read(in(), to, available);

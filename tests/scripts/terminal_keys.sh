@@ -63,5 +63,14 @@ check "typed keys end the wait" wait_for_status typing
 check "typing exit status 0" status_is typing 0
 check "typing terminal modes unchanged" modes_kept typing
 
+# NO_COLOR: no colour (tmux's own 39 and 49 are the defaults), recipe 2's
+# differing fields underlined.
+prepare nocolour
+tmux -L "$socket" new-session -d -s nocolour -x 100 -y 40 "cd '$work/nocolour' && NO_COLOR=1 ./kochbuchpruefer; sleep 600"
+wait_for_text nocolour "$prompt"
+plain=$(screen nocolour -e)
+check "NO_COLOR: no colour" bash -c '! grep -qE $'"'"'\e\[([0-9;]*;)?(3[0-8]|4[0-8]|9[0-7]|10[0-7])[;m]'"'"' <<<"$1"' _ "$plain"
+check "NO_COLOR: differing fields underlined" bash -c '[[ $1 == *"$2"*"$3"* ]]' _ "$plain" $'\e[4mkg \e[0m' $'\e[4mRohrzucker'
+
 [ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; screen letter; exit 1; }
 echo "all checks passed"

@@ -51,8 +51,8 @@ build_windows() {
   (
     # Two runs at once must not build into the same directory together.
     flock 9
-    if [ ! -f "$build/build.ninja" ]; then
-      cmake -S "$src" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$src/cmake/$2" \
+    if [ ! -f "$build/CMakeCache.txt" ]; then
+      cmake -S "$src" -B "$build" -G "${CMAKE_GENERATOR:-Ninja}" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/$2" \
         -DCMAKE_BUILD_TYPE=Release >"$work/configure.log" 2>&1 || exit 1
     fi
     cmake --build "$build" >"$work/build.log" 2>&1
@@ -236,9 +236,9 @@ for ends in 'CRLF:\r\n' 'LF:\n' 'CR:\r'; do
   expect_output "redirected worked run, $name line ends" "$dir" "$work/worked.expected"
 done
 
-# The recipes the build copies beside the program are the worked example.
-dir=$(new_case copied-examples)
-cp "$build/Rezept1.txt" "$build/Rezept2.txt" "$dir/"
+# The example recipes are the worked example.
+dir=$(new_case examples)
+cp "$src/examples/Rezept1.txt" "$src/examples/Rezept2.txt" "$dir/"
 run_redirected "$dir" /dev/null
 expect_output "the example recipes beside the program" "$dir" "$work/worked.expected"
 

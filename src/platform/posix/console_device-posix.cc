@@ -3,11 +3,14 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <time.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "console/console.h"
+#include "platform/posix/system-posix.h"
 
 namespace kp::posix {
 
@@ -15,6 +18,7 @@ namespace {
 
 constexpr char kEsc = '\x1b';
 constexpr int kDefaultAttribute = 7;
+constexpr int kUnderlined = 0x100;  // beyond every attribute: underline, no colours
 
 // Console colour bits are blue 1, green 2, red 4; ANSI's are red 1, green 2, blue 4.
 int ansiColour(int index) {
@@ -23,6 +27,12 @@ int ansiColour(int index) {
 
 bool usableTerm(const char* term) {
   return term != nullptr && term[0] != '\0' && std::strcmp(term, "dumb") != 0;
+}
+
+bool sameTerminal(int a, int b) {
+  struct stat first {};
+  struct stat second {};
+  return fstat(a, &first) == 0 && fstat(b, &second) == 0 && first.st_rdev == second.st_rdev;
 }
 
 }  // namespace
@@ -49,21 +59,18 @@ TerminalDevice::TerminalDevice(int inFd, int outFd, const TerminalDeviceOptions&
       buffer_(new char[kBufferSize]) {}
 
 void TerminalDevice::startUp() {
-  if (options_.modes != nullptr) options_.modes->apply();
-  if (cells_) ensureCursor();
+  if (!cells_) return;
+  // Taken now only for a table drawn on the keyboard's own terminal, where
+  // typed keys must not echo into it; otherwise only the key wait takes them.
+  if (options_.modes != nullptr && sameTerminal(options_.modes->fd(), outFd_)) {
+    options_.modes->apply();
+  }
+  ensureCursor();
 }
 
 // --- Writing out --------------------------------------------------------
 
 namespace {
-
-int64_t coarseClockMs() {
-  // The coarse clock reads in about 4 ns against 30 for the exact one, and
-  // its few milliseconds of resolution are plenty for the send interval.
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 // Holds the given signals for its lifetime (when asked to).
 class HeldSignals {
@@ -240,7 +247,16 @@ void TerminalDevice::endOfWrite() {
 
 void TerminalDevice::finish() {
   flushOutput();
-  if (options_.modes != nullptr) options_.modes->restore();
+  if (options_.modes == nullptr) return;
+  if (options_.modes->heldByAnother()) {
+    // A program beside us (a pager reading our output) took the terminal
+    // after us and puts our modes back when it ends: our output ends here,
+    // so that it sees the end, and the modes found go back after it.
+    close(outFd_);
+    failed_ = true;
+    options_.modes->awaitOurs();
+  }
+  options_.modes->restore();
 }
 
 namespace {
@@ -398,14 +414,22 @@ void TerminalDevice::moveTo(int x, int y) {
 }
 
 void TerminalDevice::useAttribute(uint16_t attribute) {
-  const int wanted = attribute & 0xFF;
+  if (options_.noColour && (attribute & 15) != kLightRed) {
+    resetAttribute();
+    return;
+  }
+  const int wanted = options_.noColour ? kUnderlined : attribute & 0xFF;
   if (wanted == terminalAttribute_) return;
   reserve(16);
   put(kEsc);
   put('[');
-  putNumber(foregroundSgr(wanted & 15));
-  put(';');
-  putNumber(backgroundSgr(wanted >> 4));
+  if (wanted == kUnderlined) {
+    put('4');
+  } else {
+    putNumber(foregroundSgr(wanted & 15));
+    put(';');
+    putNumber(backgroundSgr(wanted >> 4));
+  }
   put('m');
   terminalAttribute_ = wanted;
 }

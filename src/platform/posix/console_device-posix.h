@@ -19,6 +19,9 @@ struct TerminalDeviceOptions {
   // The terminal decodes UTF-8. Otherwise bytes 0x80-0x9F, which an 8-bit
   // terminal takes as controls, are shown as '?'.
   bool utf8 = true;
+  // No colours (NO_COLOR): light red, which marks differences, is underlined
+  // and everything else plain.
+  bool noColour = false;
   TerminalModes* modes = nullptr;  // keyboard modes switched at start-up
   // The keyboard's input, shared with the key source: a cursor query reads
   // past the user's typing and leaves it there. Without one the device keeps its own.

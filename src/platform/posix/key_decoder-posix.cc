@@ -279,6 +279,14 @@ bool keyForTilde(int number, uint32_t state, KeyEvent* key) {
     *key = functionKey(number - 12, state);
     return true;
   }
+  // rxvt's Shift+F3 to Shift+F10.
+  constexpr int kShiftedF3To10[] = {25, 26, 28, 29, 31, 32, 33, 34};
+  for (int f = 0; f < 8; ++f) {
+    if (number == kShiftedF3To10[f]) {
+      *key = functionKey(f + 3, state | ShiftPressed);
+      return true;
+    }
+  }
   return false;
 }
 
@@ -499,12 +507,14 @@ DecodedInput parseSequence(const unsigned char* bytes, size_t count, bool final,
         }
         return notAKey(taken);
       case 'R':
-        // Also xterm's Shift/Ctrl/Alt+F3 (CSI 1;m R): the same bytes as a
-        // cursor report from the top row, and a report must never be a key.
+        // Also xterm's Shift/Ctrl/Alt+F3 (CSI 1;m R), the same bytes as a
+        // cursor report from the top row: the input decides which it is.
         if (given == 2) {
           DecodedInput report = itemOf(taken, InputKind::CursorReport);
           report.row = parameters[0];
           report.column = parameters[1];
+          report.alsoKey = parameters[0] == 1 && parameters[1] >= 2 && parameters[1] <= 16;
+          if (report.alsoKey) *key = functionKey(3, modifierState(parameters[1]));
           return report;
         }
         break;

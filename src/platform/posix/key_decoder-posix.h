@@ -31,6 +31,9 @@ struct DecodedInput {
   InputKind kind = InputKind::Incomplete;
   int row = 0;  // of a cursor report, counted from 1
   int column = 0;
+  // A cursor report from the top row whose bytes are also xterm's
+  // Shift/Ctrl/Alt+F3 (ESC [ 1 ; m R): that key is in *key.
+  bool alsoKey = false;
 };
 
 // Decodes the first item of a terminal's input bytes; a key becomes a

@@ -83,6 +83,8 @@ bool PosixKeySource::peekEvent(InputEvent* event) {
     // since then gets its modes here.
     looked_ = true;
     if (options_.modes != nullptr) options_.modes->apply();
+  } else if (options_.modes != nullptr) {
+    options_.modes->retake();
   }
   // What was printed must be out before the program waits on the user.
   if (options_.output != nullptr) options_.output->flushOutput();

@@ -40,6 +40,9 @@ posix::TerminalDeviceOptions deviceOptions(posix::TerminalModes* modes,
   posix::TerminalDeviceOptions options;
   options.term = std::getenv("TERM");
   options.utf8 = localeIsUtf8();
+  // As no-color.org has it: present and not empty.
+  const char* noColour = std::getenv("NO_COLOR");
+  options.noColour = noColour != nullptr && noColour[0] != '\0';
   options.modes = modes;
   options.input = input;
   return options;

@@ -93,8 +93,9 @@ int SignalRouter::takeControlEvent() {
 }
 
 void SignalRouter::restoreTerminal(bool forStop) {
-  if (modes_ != nullptr) modes_->restore(forStop);
+  // Our last bytes before the shell's modes: the terminal is the shell's after them.
   if (device_ != nullptr) device_->resetColoursFromSignal();
+  if (modes_ != nullptr) modes_->restore(forStop);
 }
 
 void SignalRouter::endFromSignal() {

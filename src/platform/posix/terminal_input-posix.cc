@@ -46,6 +46,8 @@ bool TerminalInput::nextKey(bool final, KeyEvent* key) {
     remove(0, item.taken);
     if (item.kind == InputKind::Key) return true;
     if (item.kind == InputKind::CursorReport) {
+      // With no report owed, the bytes that are also a modified F3 are that key.
+      if (item.alsoKey && owed_ == 0) return true;
       answered_ = true;
       if (owed_ > 0) --owed_;
     }

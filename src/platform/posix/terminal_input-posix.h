@@ -12,7 +12,7 @@ namespace kp::posix {
 // past what the user types, takes out its report and leaves the rest for the
 // keys. It also counts the cursor reports still owed to queries that gave up
 // waiting, so that a late one is dropped wherever it turns up and never taken
-// for the answer to a later query; no cursor report is ever a key.
+// for the answer to a later query; no cursor report owed is ever a key.
 class TerminalInput {
  public:
   static constexpr size_t kCapacity = 512;

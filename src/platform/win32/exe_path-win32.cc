@@ -9,7 +9,7 @@
 
 namespace kp::platform {
 
-bool executablePath(std::string* path) {
+bool executablePath(const char*, std::string* path) {
   HMODULE self = GetModuleHandleA(nullptr);
   // A path that fills the buffer may have been cut, so grow the buffer until
   // the whole path and its terminator fit (long paths reach 32767 characters).
