@@ -1,6 +1,6 @@
 #include "platform/posix/text_cells-posix.h"
 
-#include <utf8proc.h>
+#include "platform/posix/unicode-posix.h"
 
 #include <cstring>
 
@@ -94,8 +94,7 @@ bool steers(int32_t codePoint) {
 // take one without asking.
 size_t widthOf(int32_t codePoint) {
   if (codePoint < 0x300) return 1;
-  const int width = utf8proc_charwidth(codePoint);
-  return width > 0 ? static_cast<size_t>(width) : 0;
+  return static_cast<size_t>(cellWidth(codePoint));
 }
 
 size_t encode(char32_t codePoint, char* out) {
@@ -130,7 +129,7 @@ Span walkUtf8(const char* bytes, size_t length, size_t columns, char* out) {
   size_t clusterCells = 0;
   size_t written = 0;
   int32_t previous = -1;
-  utf8proc_int32_t state = 0;
+  int32_t state = 0;
   for (size_t i = 0; i < length;) {
     size_t size = 1;
     const int32_t codePoint = decode(p + i, length - i, &size);
@@ -138,7 +137,7 @@ Span walkUtf8(const char* bytes, size_t length, size_t columns, char* out) {
     const int32_t shown = instead ? kInstead : codePoint;
     // Without a limit there is nothing to cut, and no cluster to find.
     if (columns != SIZE_MAX && previous >= 0 &&
-        utf8proc_grapheme_break_stateful(previous, shown, &state)) {
+        clusterBreak(previous, shown, &state)) {
       if (whole.cells + clusterCells > columns) return whole;
       whole = {i, written, whole.cells + clusterCells};
       clusterCells = 0;
