@@ -74,7 +74,7 @@ TEST_P(FatalSignal, RestoresTheTerminalThenDiesOfTheSignal) {
   ASSERT_TRUE(WIFSIGNALED(status)) << status;
   EXPECT_EQ(WTERMSIG(status), signal);
   EXPECT_TRUE(sameModes(pty.slave(), before));
-  EXPECT_EQ(pty.drain(), "\x1b[3;1H\x1b[91;49mkg\x1b[0m");
+  EXPECT_EQ(pty.drain(), "\x1b[3;1H\x1b[91mkg\x1b[0m");
 }
 
 // SIGHUP and SIGTERM are fatal while no control handler is installed.

@@ -77,14 +77,14 @@ TEST_F(TerminalOutput, CellsWaitForTheIntervalOrAFlush) {
   ASSERT_TRUE(device->writeCells({6, 0}, "g", 1, 7));
   ASSERT_TRUE(device->setCursorPosition({7, 0}));
   device->endOfWrite();
-  EXPECT_EQ(pty_.drain(), "\x1b[91;49mcdef\x1b[39;49mg");
+  EXPECT_EQ(pty_.drain(), "\x1b[91mcdef\x1b[39mg");
   EXPECT_EQ(device->writeCalls(), calls + 1);
 
   // A move of the cursor alone is sent too, with the colours at their defaults.
   ASSERT_TRUE(device->writeCells({0, 1}, "h", 1, 0x0C));
   ASSERT_TRUE(device->setCursorPosition({1, 1}));
   device->flushOutput();
-  EXPECT_EQ(pty_.drain(), "\x1b[2;1H\x1b[91;49mh\x1b[0m");
+  EXPECT_EQ(pty_.drain(), "\x1b[2;1H\x1b[91mh\x1b[0m");
   ASSERT_TRUE(device->setCursorPosition({5, 5}));
   device->flushOutput();
   EXPECT_EQ(pty_.drain(), "\x1b[6;6H");
@@ -132,7 +132,7 @@ TEST_F(TerminalOutput, ASignalSendsTheWholeCallsOnceThenColoursReset) {
   ASSERT_TRUE(device->writeCells({0, 2}, "kg", 2, 0x0C));
   device->sendFromSignal();
   device->resetColoursFromSignal();
-  EXPECT_EQ(pty_.drain(), "\x1b[3;1H\x1b[91;49mkg\x1b[0m");
+  EXPECT_EQ(pty_.drain(), "\x1b[3;1H\x1b[91mkg\x1b[0m");
   device->sendFromSignal();  // a second ending signal sends nothing again
   EXPECT_EQ(pty_.drain(), "");
 }

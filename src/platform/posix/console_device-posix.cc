@@ -426,9 +426,13 @@ void TerminalDevice::useAttribute(uint16_t attribute) {
   if (wanted == kUnderlined) {
     put('4');
   } else {
-    putNumber(foregroundSgr(wanted & 15));
-    put(';');
-    putNumber(backgroundSgr(wanted >> 4));
+    // Only what changes: the table's colour switches keep the background.
+    const bool coloured = terminalAttribute_ != kUnderlined;
+    const bool sameForeground = coloured && (terminalAttribute_ & 15) == (wanted & 15);
+    const bool sameBackground = coloured && (terminalAttribute_ >> 4) == (wanted >> 4);
+    if (!sameForeground) putNumber(foregroundSgr(wanted & 15));
+    if (!sameForeground && !sameBackground) put(';');
+    if (!sameBackground) putNumber(backgroundSgr(wanted >> 4));
   }
   put('m');
   terminalAttribute_ = wanted;
