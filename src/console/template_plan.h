@@ -52,7 +52,7 @@ struct TextField {
   enum class Kind : uint8_t { None, Columns, Whole };
   Kind kind = Kind::None;
   uint32_t taken = 0;  // template bytes the field takes
-  uint32_t width = 0;  // for Columns
+  uint32_t width = 0;  // for Columns; 0 for None
 };
 
 // Longest field of positions, point and decimal places.

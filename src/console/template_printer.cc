@@ -3,7 +3,9 @@
 namespace kp {
 
 TemplatePrinter::TemplatePrinter(TextPrinter& out, FileTable* errorCell)
-    : out_(out), errorCell_(errorCell), cursor_(out) {}
+    : out_(out), errorCell_(errorCell), cursor_(out) {
+  for (size_t i = 0; i < kHeldPlans; ++i) plans_[i].following = &plans_[(i + 1) % kHeldPlans];
+}
 
 TemplateState TemplatePrinter::state() const {
   TemplateState state;
@@ -19,17 +21,17 @@ TemplateState TemplatePrinter::state() const {
 
 // The other plans in turn; when none holds these bytes, they are read into
 // the next plan, in place of the oldest.
-TemplatePlan* TemplatePrinter::findPlan(const char* text, size_t length) {
-  for (TemplatePlan* plan = following(nextPlan_); plan != nextPlan_; plan = following(plan)) {
-    if (plan->holds(text, length)) {
-      nextPlan_ = following(plan);
-      return plan;
+TemplatePrinter::HeldPlan* TemplatePrinter::findPlan(const char* text, size_t length) {
+  for (HeldPlan* held = nextPlan_->following; held != nextPlan_; held = held->following) {
+    if (held->plan.holds(text, length)) {
+      nextPlan_ = held->following;
+      return held;
     }
   }
-  TemplatePlan* const plan = nextPlan_;
-  plan->read(text, length);
-  nextPlan_ = following(plan);
-  return plan;
+  HeldPlan* const held = nextPlan_;
+  held->plan.read(text, length);
+  nextPlan_ = held->following;
+  return held;
 }
 
 ErrorCode TemplatePrinter::printTemplateUnsigned(FileNumber number, uint64_t value,

@@ -68,14 +68,14 @@ class TemplatePrinter {
   // the one begun last is tried first.
   ErrorCode beginTemplate(const char* text, size_t length) {
     if (text == nullptr) length = 0;
-    TemplatePlan* plan = nextPlan_;
-    if (plan->holds(text, length)) {
-      nextPlan_ = following(plan);
+    HeldPlan* held = nextPlan_;
+    if (held->plan.holds(text, length)) {
+      nextPlan_ = held->following;
     } else {
-      plan = findPlan(text, length);
+      held = findPlan(text, length);
     }
-    plan_ = plan;
-    at_ = plan->fresh();
+    plan_ = &held->plan;
+    at_ = held->plan.fresh();
     return done();
   }
   // NUL-terminated.
@@ -86,7 +86,7 @@ class TemplatePrinter {
     // Every item prints the literal text after its field, so only a
     // template no item has touched has literal text left: what stands
     // before its first field.
-    if (plan_ != nullptr && at_ == plan_->fresh() && at_->beforeLength != 0) {
+    if (at_->beforeLength != 0 && at_ == plan_->fresh()) {
       printLeadingText(number);
     }
     release();
@@ -163,8 +163,13 @@ class TemplatePrinter {
     const Position& at = *at_;
     const FieldStart& field = *at.field;
     // Where the output counts its own cells (a terminal) the text item
-    // reserves room for what the text shows as, out of line.
-    const TextCells* const cells = out_.textCells(number);
+    // reserves room for what the text shows as, out of line; printable
+    // ASCII shows as it is everywhere.
+    const TextCells* cells = nullptr;
+    if constexpr (sizeof(Char) == 1) {
+      cells = out_.textCells(number);
+      if (cells != nullptr && printableAscii(text, length)) cells = nullptr;
+    }
     const size_t most = at.beforeLength + textWidth(field.text, length) + field.afterText.length;
     char* const room = cells == nullptr ? cursor_.open(number, most) : nullptr;
     if (room != nullptr) [[likely]] {
@@ -202,8 +207,7 @@ class TemplatePrinter {
   }
   // The columns a text item's field takes.
   static size_t textWidth(const TextField& field, size_t length) {
-    if (field.kind == TextField::Kind::Columns) return field.width;
-    return field.kind == TextField::Kind::Whole ? length : 0;
+    return field.kind == TextField::Kind::Whole ? length : field.width;  // None: width 0
   }
   // The one text layout: a field of columns shows the text's first columns,
   // or the whole text and spaces after it; '&' shows the whole text. Where
@@ -244,10 +248,12 @@ class TemplatePrinter {
   }
   void endStatement(FileNumber number, uint32_t lineEnd);
   void printLeadingText(FileNumber number);
-  TemplatePlan* findPlan(const char* text, size_t length);
-  TemplatePlan* following(TemplatePlan* plan) {
-    return plan + 1 != plans_ + kHeldPlans ? plan + 1 : plans_;
-  }
+  // The plans held, in turn.
+  struct HeldPlan {
+    TemplatePlan plan;
+    HeldPlan* following = nullptr;
+  };
+  HeldPlan* findPlan(const char* text, size_t length);
   void release() {
     plan_ = nullptr;
     at_ = &TemplatePlan::kNoTemplate;
@@ -260,8 +266,8 @@ class TemplatePrinter {
   TextPrinter& out_;
   FileTable* errorCell_;
   OutputCursor cursor_;
-  TemplatePlan plans_[kHeldPlans];
-  TemplatePlan* nextPlan_ = &plans_[0];              // tried first; also the next to be replaced
+  HeldPlan plans_[kHeldPlans];
+  HeldPlan* nextPlan_ = &plans_[0];  // tried first; also the next to be replaced
   const TemplatePlan* plan_ = nullptr;               // the statement's
   const Position* at_ = &TemplatePlan::kNoTemplate;  // where the statement stands
   // Numeric fields of more than digits, and floating values, are laid out

@@ -8,7 +8,8 @@ namespace kp {
 
 // No byte below 0x20 and none from 0x7F up, eight bytes at a time: such a
 // text shows as it is on every output, one cell a byte, and nothing in it
-// moves a cursor. Table rows are made of such texts.
+// moves a cursor; TextCells need not be asked about it. Table rows are made
+// of such texts.
 inline bool printableAscii(const char* bytes, size_t length) {
   constexpr uint64_t kOnes = 0x0101010101010101ull;
   constexpr uint64_t kHighs = 0x8080808080808080ull;

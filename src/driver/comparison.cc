@@ -83,7 +83,7 @@ ColourIndex colourFor(bool differs) {
   return differs ? kLightRed : kLightGrey;
 }
 
-void printRow(Program& program, int64_t rowNumber, const RecipeEntry& recipe1,
+[[gnu::noinline]] void printRow(Program& program, int64_t rowNumber, const RecipeEntry& recipe1,
               const RecipeEntry& recipe2) {
   Console& console = program.console;
   TemplatePrinter& out = program.templates;
