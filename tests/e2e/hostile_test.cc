@@ -181,9 +181,10 @@ TEST(HostileOutput, ReaderThatHangsUpAfterHundredBytes) {
 // answering its cursor-position queries as a terminal would.
 class TerminalRun {
  public:
-  TerminalRun(const ProgramDir& dir) {
+  explicit TerminalRun(const ProgramDir& dir, const char* term = "xterm",
+                       const char* lang = nullptr) {
     int slave = -1;
-    pid_ = startOnTerminal(dir.program().string(), &master_, &slave, &before_);
+    pid_ = startOnTerminal(dir.program().string(), &master_, &slave, &before_, term, lang);
     close(slave);
   }
   ~TerminalRun() {
@@ -267,36 +268,93 @@ class TerminalRun {
   size_t answered_ = 0;
 };
 
-TEST(HostileTerminal, ControlsInRecipeTextsDoNotReachTheTerminal) {
+// Whether `bytes` are well-formed UTF-8 holding no C1 control (U+0080 to
+// U+009F) and no bidirectional override or isolate; with utf8 false, whether
+// they hold no byte from 0x80 to 0x9F.
+bool safeForTheTerminal(const std::string& bytes, bool utf8) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  for (size_t i = 0; i < bytes.size();) {
+    const unsigned b = p[i];
+    if (b < 0x80) {
+      ++i;
+    } else if (!utf8) {
+      if (b <= 0x9F) return false;
+      ++i;
+    } else {
+      const size_t n = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 ? 2 : 0;
+      if (n == 0 || i + n > bytes.size()) return false;
+      char32_t c = b & (0x7F >> n);
+      for (size_t k = 1; k < n; ++k) {
+        if ((p[i + k] & 0xC0) != 0x80) return false;
+        c = (c << 6) | (p[i + k] & 0x3F);
+      }
+      const char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+      if (c < least[n] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+      if (c <= 0x9F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069)) {
+        return false;
+      }
+      i += n;
+    }
+  }
+  return true;
+}
+
+struct TerminalMode {
+  const char* term;  // "dumb": no cursor addressing, the bytes as they come
+  const char* lang;
+  bool utf8;
+};
+
+class HostileTerminal : public ::testing::TestWithParam<TerminalMode> {};
+
+TEST_P(HostileTerminal, NothingInARecipeReachesTheTerminalAsAControl) {
   // Clear screen, home, set title, full reset, alternate screen, cursor
-  // moves, an 8-bit CSI and a DCS, spread over both texts.
+  // moves, an 8-bit CSI and a DCS, C1 controls as bytes and as UTF-8, an
+  // overlong CSI, a string terminator, bidirectional overrides and
+  // isolates, and malformed UTF-8, spread over both texts.
   const std::string hostile =
       "1,\x1b[2J\x1b[H,\x1b]0;PWNED\x07 title\r\n"
       "2,\x1b"
       "c,\x1b[?1049h\x1b[5;5H moved\r\n"
       "3,\x9b"
-      "2J,\x1bP+q\x1b\\ dcs \x1b[3J\r\n";
+      "2J,\x1bP+q\x1b\\ dcs \x1b[3J\r\n"
+      "4,\xc2\x9b"
+      "2J,x\x9d"
+      "0;PWN\x9cy\r\n"
+      "5,\xc0\x9b,\xe2\x80\xae"
+      "desrever \xe2\x81\xa6iso\xe2\x81\xa9\r\n"
+      "6,\xed\xa0\x80,\xf8\x88\x80\x80\x80 \xc3\r\n";
   ProgramDir dir(hostile, hostile);
-  TerminalRun run(dir);
+  TerminalRun run(dir, GetParam().term, GetParam().lang);
   ASSERT_TRUE(run.readUntil("Beliebige Taste", 20)) << run.output();
   run.type("x");
   expectStatusZero(run.end(10));
   const std::string& shown = run.output();
   EXPECT_NE(shown.find("KOCHBUCHPRUEFER"), std::string::npos) << "nothing was drawn";
   EXPECT_NE(shown.find("moved"), std::string::npos) << "the printable rest of a text is lost";
-  for (const char* sequence : {"\x1b[2J", "\x1b[3J", "\x1b]0;",
+  for (const char* sequence : {"\x1b[2J", "\x1b[3J", "\x1b]",
                                "\x1b"
                                "c",
                                "\x1b[?1049h", "\x1b[5;5H",
-                               "\x9b"
-                               "2J",
-                               "\x1bP"}) {
+                               "\x1b"
+                               "P",
+                               "\x1b[H", "\x1b\\", "2J,"}) {
     EXPECT_EQ(shown.find(sequence), std::string::npos)
         << "the recipe's control sequence reached the terminal: "
         << testing::PrintToString(std::string(sequence));
   }
+  EXPECT_TRUE(safeForTheTerminal(shown, GetParam().utf8)) << testing::PrintToString(shown);
   run.expectModesRestored();
 }
+
+INSTANTIATE_TEST_SUITE_P(CellsAndDumbInEitherLocale, HostileTerminal,
+                         ::testing::Values(TerminalMode{"xterm", "C.UTF-8", true},
+                                           TerminalMode{"xterm", "C", false},
+                                           TerminalMode{"dumb", "C.UTF-8", true},
+                                           TerminalMode{"dumb", "C", false}),
+                         [](const ::testing::TestParamInfo<TerminalMode>& info) {
+                           return std::string(info.param.term) + (info.param.utf8 ? "Utf8" : "C");
+                         });
 
 struct SignalCase {
   const char* name;

@@ -119,7 +119,8 @@ RunResult runProgram(const RecipeFile& recipe1, const RecipeFile& recipe2, Outpu
   return result;
 }
 
-pid_t startOnTerminal(const std::string& path, int* master, int* slave, struct termios* modes) {
+pid_t startOnTerminal(const std::string& path, int* master, int* slave, struct termios* modes,
+                      const char* term, const char* lang) {
   struct winsize size {};
   size.ws_row = 25;
   size.ws_col = 80;
@@ -138,7 +139,12 @@ pid_t startOnTerminal(const std::string& path, int* master, int* slave, struct t
     // As a shell would start it, whatever the test runner does with these.
     signal(SIGPIPE, SIG_DFL);
     signal(SIGINT, SIG_DFL);
-    setenv("TERM", "xterm", 1);
+    setenv("TERM", term, 1);
+    if (lang != nullptr) {
+      unsetenv("LC_ALL");
+      unsetenv("LC_CTYPE");
+      setenv("LANG", lang, 1);
+    }
     execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }

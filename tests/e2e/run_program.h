@@ -38,11 +38,13 @@ RunResult runProgram(const RecipeFile& recipe1, const RecipeFile& recipe2,
                      OutputTo output = OutputTo::File, int timeoutSeconds = 20);
 
 // Starts the program at `path` on a pseudo-terminal of 80 x 25 (its
-// controlling terminal, standard input and output; TERM=xterm) and returns
-// its pid. *master is the terminal's side for the test to play; the slave
-// side stays open in the test too, for looking at its modes; *modes are
-// those the terminal had before the program started.
-pid_t startOnTerminal(const std::string& path, int* master, int* slave, struct termios* modes);
+// controlling terminal, standard input and output; TERM=term, and LANG=lang
+// where one is given) and returns its pid. *master is the terminal's side
+// for the test to play; the slave side stays open in the test too, for
+// looking at its modes; *modes are those the terminal had before the
+// program started.
+pid_t startOnTerminal(const std::string& path, int* master, int* slave, struct termios* modes,
+                      const char* term = "xterm", const char* lang = nullptr);
 
 // The modes of the terminal at `fd` now against `before`: those a program
 // that changes them must put back (echo, canonical input, flow control,
