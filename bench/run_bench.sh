@@ -2,15 +2,18 @@
 # Times the built program on generated recipe pairs beside the awk script a
 # user would write and a plain `cat` of the same files, all in one run.
 #
-# Then the terminal case: 10^5 rows into a tmux pane of 80x25 until the
-# prompt, beside `cat` of the program's own redirected table into the same
-# kind of pane; and the instructions per row of the redirected table.
+# Then the terminal cases: 10^5 rows into a tmux pane of 80x25 until the
+# prompt, and into a pseudo-terminal read as fast as it comes (script(1)),
+# an ASCII table and one of UTF-8 texts, each beside `cat` of the program's
+# own redirected table in the same place; and the instructions per row of
+# the redirected table and of the pseudo-terminal's.
 #
 # usage: bench/run_bench.sh BUILD_DIR      (BUILD_DIR holds kochbuchpruefer and the bench tools)
 # BENCH_SIZES   record counts to run (default "10000 1000000 10000000")
 # BENCH_REPEAT  runs per case, the fastest counts (default 3; 1 from 10^7 records)
 # BENCH_SEED    generator seed (default 1729)
 # BENCH_TTY_ROWS  rows of the terminal case (default 100000; 0 leaves it out)
+# BENCH_PTY_ROWS  rows of the pseudo-terminal case (default 100000; 0 leaves it out)
 # BENCH_CG_ROWS   rows counted under callgrind (default 100000; 0 leaves it out)
 set -euo pipefail
 
@@ -172,6 +175,71 @@ if [ "$tty_rows" -gt 0 ] && command -v tmux >/dev/null 2>&1; then
   done
   echo "terminal at most 2x cat: $(awk -v a="${twall[program-tty]}" -v b="${twall[cat-tty]}" \
     'BEGIN { printf "%.1fx", a / b }')"
+fi
+
+# --- A pseudo-terminal read as fast as it comes ------------------------------
+# The program draws cells (TERM=xterm-256color) in a UTF-8 locale. Read by
+# kp_pty_reader, which answers the start-up cursor query as a terminal does,
+# and by script(1), which answers none: the query then waits its 100 ms.
+# Paired runs, medians.
+pty_rows="${BENCH_PTY_ROWS:-100000}"
+if [ "$pty_rows" -gt 0 ] && command -v script >/dev/null 2>&1; then
+  ascii="$(pair_dir "$pty_rows")"
+  # The same recipes with umlauts and sharp s, in UTF-8.
+  utf8="$build/data/$pty_rows-seed$seed-utf8"
+  if [ ! -f "$utf8/Rezept2.txt" ]; then
+    mkdir -p "$utf8"
+    for f in Rezept1.txt Rezept2.txt; do
+      sed 's/ue/\xc3\xbc/g; s/oe/\xc3\xb6/g; s/ae/\xc3\xa4/g; s/Ue/\xc3\x9c/g' "$ascii/$f" >"$utf8/$f"
+    done
+  fi
+  cp -f "$program" "$utf8/kochbuchpruefer"
+  median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+  pty_time() { # reader, command string -> wall seconds
+    if [ "$1" = script ]; then
+      "$measure" /dev/null /dev/null env TERM=xterm-256color LANG=C.UTF-8 LC_ALL= \
+        script -q -c "$2" /dev/null | awk '{ print $1 }'
+    else
+      env TERM=xterm-256color LANG=C.UTF-8 LC_ALL= "$build/kp_pty_reader" sh -c "$2" |
+        awk '{ print $1 }'
+    fi
+  }
+  echo
+  printf '%-9s %-30s %9s %9s %8s\n' rows "pseudo-terminal" "program s" "cat s" "x/cat"
+  pty_repeat="${BENCH_REPEAT:-7}"
+  for reader in answering script; do
+    for kind in ascii utf8; do
+      dir="${!kind}"
+      table="$scratch/pty-table-$kind.txt"
+      "$dir/kochbuchpruefer" </dev/null >"$table"
+      : >"$scratch/pty-program.txt"
+      : >"$scratch/pty-cat.txt"
+      for ((i = 0; i < pty_repeat; i++)); do
+        pty_time "$reader" "cd '$dir' && ./kochbuchpruefer </dev/null" >>"$scratch/pty-program.txt"
+        pty_time "$reader" "cat '$table'" >>"$scratch/pty-cat.txt"
+      done
+      p="$(median <"$scratch/pty-program.txt")"
+      c="$(median <"$scratch/pty-cat.txt")"
+      awk -v n="$pty_rows" -v k="$kind table, $reader" -v p="$p" -v c="$c" \
+        'BEGIN { printf "%-9d %-30s %9.4f %9.4f %8.1f\n", n, k, p, c, p / c }'
+    done
+  done
+  if command -v valgrind >/dev/null 2>&1; then
+    # Instructions per row on the pseudo-terminal, the ASCII table, less a
+    # pair of one row.
+    pty_instructions() { # DIR -> total instructions of one run on the pseudo-terminal
+      local out="$scratch/callgrind-pty.out"
+      env TERM=xterm-256color LANG=C.UTF-8 LC_ALL= script -q -c \
+        "cd '$1' && valgrind --tool=callgrind --callgrind-out-file='$out' ./kochbuchpruefer </dev/null" \
+        /dev/null >/dev/null 2>&1
+      awk '/^totals:/ { print $2 }' "$out"
+    }
+    many="$(pty_instructions "$ascii")"
+    few="$(pty_instructions "$(pair_dir 1)")"
+    awk -v many="$many" -v few="$few" -v n="$pty_rows" 'BEGIN {
+      printf "instructions per row on the pseudo-terminal (callgrind, %d rows less 1 row): %.0f\n", n, (many - few) / (n - 1)
+    }'
+  fi
 fi
 
 # --- Instructions per row of the redirected table --------------------------
