@@ -398,12 +398,12 @@ void Console::writeConsoleFully(const char* bytes, size_t length) {
     if (!rawSpaceAsked_) {
       rawSpaceAsked_ = true;
       const ConsoleDevice::RawSpace space = device_.rawSpace();
-      // The lane keeps the buffer's last bytes as room for copies of fixed
+      // The lent part leaves the buffer's last bytes as room for copies of fixed
       // size; a buffer with no more than that is not lent.
       if (space.data != nullptr && space.capacity > kCopySlack) {
         rawBuffer_ = LentBuffer{space.data, space.used, space.capacity - kCopySlack};
       }
-      // From now on texts that fit the device's buffer take the raw lane.
+      // From now on texts that fit the device's buffer are copied there.
       rawBufferLent_ = rawBuffer_.data != nullptr;
       updateLending();
     }

@@ -59,7 +59,7 @@ class Console : public TextPrinter {
     attributeSet_ = true;
     lastAttribute_ = attribute;
     // Fails when standard output is no console; the stored indices stay
-    // changed. A device lends its raw lane only then: the call is skipped.
+    // changed. A device lends its buffer only then: the call is skipped.
     if (!rawBufferLent_) device_.setTextAttribute(attribute);
     return previous;
   }
@@ -111,10 +111,11 @@ class Console : public TextPrinter {
   // names none; prepares the console's slot on the first print.
   FileSlot* resolveForPrint(FileNumber number);
   void printTextGenerally(FileNumber number, const char* bytes, size_t length, int endFlags);
-  // Lends the raw lane for number 0 once output is redirected into the
-  // device's buffer and the console's slot is ours; else lends nothing.
+  // Lends a buffer for number 0 while the console's slot is ours: the
+  // device's, once output is redirected into it, or the run, once writes
+  // reach the screen; else none.
   void updateLending();
-  // Counts the lane's bytes since the last count into the console's column.
+  // Counts the lent buffer's bytes since the last count into the console's column.
   void settleColumn();
   ErrorCode writeToSlot(FileSlot& slot, const char* bytes, size_t length);
   void endAction(FileNumber number, FileSlot& slot, int endFlags);

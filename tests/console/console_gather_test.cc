@@ -110,19 +110,19 @@ TEST(ConsoleGather, RunsPrintWhatPiecesPrintOneAtATime) {
 TEST(ConsoleGather, RedirectedPiecesInTheLentBufferAreThePiecesWritten) {
   std::mt19937 random(7);
   for (int round = 0; round < 100; ++round) {
-    Rig lane(80, 25, 0);
+    Rig lent(80, 25, 0);
     Rig plain(80, 25, 0);
-    lane.screen.setRedirected(true);
+    lent.screen.setRedirected(true);
     plain.screen.setRedirected(true);
-    lane.screen.lendRawSpace(1 + random() % 200);  // small, so that it fills often
+    lent.screen.lendRawSpace(1 + random() % 200);  // small, so that it fills often
     const int steps = 1 + static_cast<int>(random() % 200);
     for (int step = 0; step < steps; ++step) {
-      randomStep(random, 80, lane, plain);
-      ASSERT_EQ(lane.column(), plain.column()) << "round " << round << " step " << step;
-      ASSERT_EQ(lane.files.lastError(), Ok);
+      randomStep(random, 80, lent, plain);
+      ASSERT_EQ(lent.column(), plain.column()) << "round " << round << " step " << step;
+      ASSERT_EQ(lent.files.lastError(), Ok);
     }
-    lane.console.flush();
-    ASSERT_EQ(lane.screen.rawOutput(), plain.screen.rawOutput()) << "round " << round;
+    lent.console.flush();
+    ASSERT_EQ(lent.screen.rawOutput(), plain.screen.rawOutput()) << "round " << round;
   }
 }
 
@@ -151,10 +151,10 @@ TEST(ConsoleLending, TheDevicesBufferOrTheRunIsLent) {
 // Bytes written with writeConsole itself move no column; pieces printed to
 // number 0 do, also those waiting in the lent buffer to be counted.
 TEST(ConsoleLending, TheColumnCountsPrintedPiecesOnly) {
-  Rig lane(80, 25, 0);
+  Rig lent(80, 25, 0);
   Rig plain(80, 25, 0);
-  for (Rig* rig : {&lane, &plain}) rig->screen.setRedirected(true);
-  lane.screen.lendRawSpace(50);
+  for (Rig* rig : {&lent, &plain}) rig->screen.setRedirected(true);
+  lent.screen.lendRawSpace(50);
   const struct {
     bool print;  // else writeConsole
     const char* text;
@@ -163,19 +163,19 @@ TEST(ConsoleLending, TheColumnCountsPrintedPiecesOnly) {
                {true, "fg\rh"}, {true, "0123456789012345678901234567890123456789"},
                {false, "\n"},   {true, "i"}};
   for (const auto& step : steps) {
-    for (Rig* rig : {&lane, &plain}) {
+    for (Rig* rig : {&lent, &plain}) {
       if (step.print) {
         rig->print(step.text);
       } else {
         rig->console.writeConsole(step.text, std::strlen(step.text));
       }
     }
-    ASSERT_EQ(lane.column(), plain.column()) << step.text;
+    ASSERT_EQ(lent.column(), plain.column()) << step.text;
   }
   EXPECT_EQ(plain.column(), 42) << "h, 40 digits and i since the last printed CR";
-  lane.console.flush();
+  lent.console.flush();
   plain.console.flush();
-  EXPECT_EQ(lane.screen.rawOutput(), plain.screen.rawOutput());
+  EXPECT_EQ(lent.screen.rawOutput(), plain.screen.rawOutput());
 }
 
 // A row in the shape of the table: fields in two colours, then a line end.
