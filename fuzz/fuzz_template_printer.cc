@@ -223,17 +223,17 @@ void knownLayouts(FuzzedDataProvider& input) {
 // Statements printed to the console on redirected output, whose pieces go
 // straight into the small buffer the device lends, print what the same
 // statements print piece by piece.
-void lanedStatements(FuzzedDataProvider& input) {
+void lentStatements(FuzzedDataProvider& input) {
   kp::FileTable files;
   kp::test::MemoryScreen screen;
   screen.setRedirected(true);
   screen.lendRawSpace(input.ConsumeIntegralInRange<size_t>(1, 300));
   kp::Console console(files, screen);
-  TemplatePrinter laned(console, &files);
+  TemplatePrinter lending(console, &files);
   RecordingPrinter out;
   TemplatePrinter recorded(out, nullptr);
   auto both = [&](auto operation) {
-    operation(laned);
+    operation(lending);
     operation(recorded);
   };
   while (input.remaining_bytes() > 0) {
@@ -282,7 +282,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       arbitraryStatements(input);
       break;
     default:
-      lanedStatements(input);
+      lentStatements(input);
       break;
   }
   return 0;

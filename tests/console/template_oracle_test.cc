@@ -44,17 +44,17 @@ struct Redirected {
 
 // The same operation on every printer.
 struct Printers {
-  explicit Printers(size_t lent) : laned(lent), plain(0) {}
+  explicit Printers(size_t lent) : lending(lent), plain(0) {}
   template <typename Operation>
   void all(Operation operation) {
     operation(recorded);
-    operation(laned.templates);
+    operation(lending.templates);
     operation(plain.templates);
   }
 
   RecordingPrinter recording;
   TemplatePrinter recorded{recording, nullptr};
-  Redirected laned;
+  Redirected lending;
   Redirected plain;
 };
 
@@ -145,8 +145,8 @@ TEST(TemplateStatements, PrintWhatTheRulesPrint) {
         ASSERT_EQ(state.active, oracle.active()) << trace;
         ASSERT_EQ(state.readPosition, oracle.readPosition()) << trace;
         ASSERT_EQ(state.remaining, oracle.remaining()) << trace;
-        ASSERT_EQ(printers.laned.files.lastError(), Ok);
-        ASSERT_EQ(printers.laned.console.column(), printers.plain.console.column()) << trace;
+        ASSERT_EQ(printers.lending.files.lastError(), Ok);
+        ASSERT_EQ(printers.lending.console.column(), printers.plain.console.column()) << trace;
       }
       if (pick(4) != 0) {
         printers.all([](TemplatePrinter& p) { p.endTemplate(0); });
@@ -156,7 +156,7 @@ TEST(TemplateStatements, PrintWhatTheRulesPrint) {
       trace += "; ";
     }
     ASSERT_EQ(printers.recording.output(), oracle.output()) << trace;
-    ASSERT_EQ(printers.laned.output(), oracle.output()) << trace;
+    ASSERT_EQ(printers.lending.output(), oracle.output()) << trace;
     ASSERT_EQ(printers.plain.output(), oracle.output()) << trace;
   }
 }
