@@ -23,8 +23,8 @@ class CountingPrinter : public kp::TextPrinter {
  public:
   // Lends a buffer for number 0, which is emptied into the count when full.
   void lend() {
-    space_ = kp::LentBuffer{buffer_, &used_, sizeof buffer_ - kp::kCopySlack};
-    lendBuffer(0, &space_);
+    lent_ = kp::LentBuffer{buffer_, &used_, sizeof buffer_ - kp::kCopySlack};
+    lendBuffer(0, &lent_);
   }
   void printText(kp::FileNumber, const char*, size_t length, int) override {
     takeLent();
@@ -47,7 +47,7 @@ class CountingPrinter : public kp::TextPrinter {
   size_t bytes = 0;
   char buffer_[1 << 16];
   std::atomic<size_t> used_{0};
-  kp::LentBuffer space_;
+  kp::LentBuffer lent_;
 };
 
 struct Record {

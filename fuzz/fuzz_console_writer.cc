@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool redirected = input.ConsumeBool();
   screen.setRedirected(redirected);
   placedScreen.setRedirected(redirected);
-  if (input.ConsumeBool()) screen.lendRawSpace(input.ConsumeIntegralInRange<size_t>(1, 512));
+  if (input.ConsumeBool()) screen.lendOutputBuffer(input.ConsumeIntegralInRange<size_t>(1, 512));
   {
     const int top = input.ConsumeIntegralInRange(0, height - 1);
     const int bottom = input.ConsumeIntegralInRange(top, height - 1);

@@ -227,7 +227,7 @@ void lentStatements(FuzzedDataProvider& input) {
   kp::FileTable files;
   kp::test::MemoryScreen screen;
   screen.setRedirected(true);
-  screen.lendRawSpace(input.ConsumeIntegralInRange<size_t>(1, 300));
+  screen.lendOutputBuffer(input.ConsumeIntegralInRange<size_t>(1, 300));
   kp::Console console(files, screen);
   TemplatePrinter lending(console, &files);
   RecordingPrinter out;

@@ -395,9 +395,9 @@ void Console::writeConsoleFully(const char* bytes, size_t length) {
   }
 
   if (cache.left == cache.right || cache.top == cache.bottom) {
-    if (!rawSpaceAsked_) {
-      rawSpaceAsked_ = true;
-      const ConsoleDevice::RawSpace space = device_.rawSpace();
+    if (!outputBufferAsked_) {
+      outputBufferAsked_ = true;
+      const ConsoleDevice::OutputBuffer space = device_.outputBuffer();
       // The lent part leaves the buffer's last bytes as room for copies of fixed
       // size; a buffer with no more than that is not lent.
       if (space.data != nullptr && space.capacity > kCopySlack) {

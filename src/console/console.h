@@ -158,7 +158,7 @@ class Console : public TextPrinter {
   // The buffer the device lends at the first raw write, which texts that
   // fit are copied into.
   LentBuffer rawBuffer_;
-  bool rawSpaceAsked_ = false;
+  bool outputBufferAsked_ = false;
   bool rawBufferLent_ = false;  // output is redirected and the device lent its buffer
   // The lent buffer's bytes before this offset are counted in the console's
   // column; those after it are pieces still to be counted.

@@ -73,20 +73,20 @@ class ConsoleDevice {
   // byte is a cell and is sent as it is.
   virtual const TextCells* textCells() const { return nullptr; }
 
-  // Raw output space a device may lend the writer: the writer copies a text
+  // An output buffer a device may lend the writer: the writer copies a text
   // that fits to data + *used, then raises *used past it, with no call per
   // text; what does not fit goes through writeRaw, which makes room. *used
   // grows only once the bytes are in place, so that a signal handler sending
   // the buffer sends whole texts. A device that keeps no such buffer lends
-  // nothing (data null). Texts copied into the lent space are not followed
-  // by endOfWrite: the space is only ever lent for output that is sent when
+  // nothing (data null). Texts copied into the lent buffer are not followed
+  // by endOfWrite: the buffer is only ever lent for output that is sent when
   // full or by flushOutput.
-  struct RawSpace {
+  struct OutputBuffer {
     char* data = nullptr;
     std::atomic<size_t>* used = nullptr;
     size_t capacity = 0;
   };
-  virtual RawSpace rawSpace() { return {}; }
+  virtual OutputBuffer outputBuffer() { return {}; }
 
   // End of one console write. A device that buffers may send what it
   // gathered now or keep it for later writes; flushOutput sends it.

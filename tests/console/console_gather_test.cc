@@ -114,7 +114,7 @@ TEST(ConsoleGather, RedirectedPiecesInTheLentBufferAreThePiecesWritten) {
     Rig plain(80, 25, 0);
     lent.screen.setRedirected(true);
     plain.screen.setRedirected(true);
-    lent.screen.lendRawSpace(1 + random() % 200);  // small, so that it fills often
+    lent.screen.lendOutputBuffer(1 + random() % 200);  // small, so that it fills often
     const int steps = 1 + static_cast<int>(random() % 200);
     for (int step = 0; step < steps; ++step) {
       randomStep(random, 80, lent, plain);
@@ -139,7 +139,7 @@ TEST(ConsoleLending, TheDevicesBufferOrTheRunIsLent) {
   for (const Case& c : {Case{false, 64, true}, Case{true, 0, false}, Case{true, 64, true}}) {
     Rig rig(80, 25, 0);
     rig.screen.setRedirected(c.redirected);
-    if (c.deviceBuffer != 0) rig.screen.lendRawSpace(c.deviceBuffer);
+    if (c.deviceBuffer != 0) rig.screen.lendOutputBuffer(c.deviceBuffer);
     EXPECT_EQ(rig.console.lentBuffer(0), nullptr) << "nothing before the first print";
     rig.print("x");
     EXPECT_EQ(rig.console.lentBuffer(0) != nullptr, c.lent) << c.redirected << c.deviceBuffer;
@@ -154,7 +154,7 @@ TEST(ConsoleLending, TheColumnCountsPrintedPiecesOnly) {
   Rig lent(80, 25, 0);
   Rig plain(80, 25, 0);
   for (Rig* rig : {&lent, &plain}) rig->screen.setRedirected(true);
-  lent.screen.lendRawSpace(50);
+  lent.screen.lendOutputBuffer(50);
   const struct {
     bool print;  // else writeConsole
     const char* text;

@@ -29,7 +29,7 @@ using test::TemplateOracle;
 struct Redirected {
   explicit Redirected(size_t lent) {
     screen.setRedirected(true);
-    if (lent != 0) screen.lendRawSpace(lent);
+    if (lent != 0) screen.lendOutputBuffer(lent);
   }
   std::string output() {
     console.flush();

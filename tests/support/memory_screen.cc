@@ -17,7 +17,7 @@ void MemoryScreen::startUp() {
   ++calls_.startUp;
 }
 
-ConsoleDevice::RawSpace MemoryScreen::rawSpace() {
+ConsoleDevice::OutputBuffer MemoryScreen::outputBuffer() {
   if (!redirected_ || lent_.empty()) return {};
   return {lent_.data(), &lentUsed_, lent_.size()};
 }

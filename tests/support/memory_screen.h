@@ -54,7 +54,7 @@ class MemoryScreen : public ConsoleDevice {
   bool setCursorPosition(CellPosition position) override;
   bool setWindowInfo(CellRect window) override;
   void beep(int frequencyHz, int durationMs) override;
-  RawSpace rawSpace() override;
+  OutputBuffer outputBuffer() override;
   void endOfWrite() override { ++calls_.endOfWrite; }
   void flushOutput() override;
 
@@ -67,7 +67,7 @@ class MemoryScreen : public ConsoleDevice {
   void setRawChunk(size_t bytes) { rawChunk_ = bytes; }
   // Redirected, lends the writer a raw buffer of this size, as a device that
   // buffers its output does; it reaches rawOutput() when full or flushed.
-  void lendRawSpace(size_t capacity) { lent_.assign(capacity, '\0'); }
+  void lendOutputBuffer(size_t capacity) { lent_.assign(capacity, '\0'); }
   // Cell writes after the first `calls` fail.
   void failCellWritesAfter(int calls) { cellWriteLimit_ = calls; }
   // The screen-buffer query fails while the other calls still work.

@@ -209,7 +209,7 @@ bool TerminalDevice::writeRaw(const char* bytes, size_t count, size_t* written) 
   return ok;
 }
 
-ConsoleDevice::RawSpace TerminalDevice::rawSpace() {
+ConsoleDevice::OutputBuffer TerminalDevice::outputBuffer() {
   // Only plain redirected output: raw bytes onto a terminal are defused one by one.
   if (cells_ || rawToTty_) return {};
   return {buffer_.get(), &used_, kBufferSize};

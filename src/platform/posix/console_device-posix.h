@@ -68,7 +68,7 @@ class TerminalDevice : public ConsoleDevice {
 
   void startUp() override;
   bool writeRaw(const char* bytes, size_t count, size_t* written) override;
-  RawSpace rawSpace() override;
+  OutputBuffer outputBuffer() override;
   bool getScreenBufferInfo(ScreenBufferInfo* info) override;
   bool setTextAttribute(uint16_t attribute) override;
   bool writeCells(CellPosition at, const char* bytes, int count, uint16_t attribute) override;
