@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Times the built program on generated recipe pairs beside the awk script a
-# user would write and a plain `cat` of the same files, all in one run.
+# user would write and a plain `cat` of the same files, all in one run: into
+# a file, into /dev/null and into a pipe read as fast as it comes.
 #
 # Then the terminal cases: 10^5 rows into a tmux pane of 80x25 until the
 # prompt, and into a pseudo-terminal read as fast as it comes (script(1)),
@@ -90,13 +91,19 @@ for n in $sizes; do
     run_case awk-file "$scratch/awk.out" sh "$peer" "$dir"
   fi
   run_case cat-file "$scratch/cat.out" cat "$dir/Rezept1.txt" "$dir/Rezept2.txt"
+  # Into a pipe read as fast as it comes.
+  run_case program-pipe /dev/null sh -c "'$dir/kochbuchpruefer' | cat >/dev/null"
+  if [ "$have_peer" = 1 ]; then
+    run_case awk-pipe /dev/null sh -c "sh '$peer' '$dir' | cat >/dev/null"
+  fi
 
-  for name in program-devnull program-file awk-file cat-file; do
+  for name in program-devnull program-file awk-file cat-file program-pipe awk-pipe; do
     [ -n "${wall[$name]:-}" ] || continue
     awk -v n="$n" -v name="$name" -v w="${wall[$name]}" -v kib="${rss[$name]}" -v b="$bytes" \
-      -v awk_w="${wall[awk-file]:-}" -v cat_w="${wall[cat-file]}" -v st="${status[$name]}" '
+      -v awk_w="${wall[awk-file]:-}" -v awk_pipe_w="${wall[awk-pipe]:-}" -v cat_w="${wall[cat-file]}" -v st="${status[$name]}" '
       BEGIN {
-        vs_awk = (awk_w == "" || name ~ /^(awk|cat)/) ? "-" : sprintf("%.1f", awk_w / w)
+        peer_w = name ~ /pipe$/ ? awk_pipe_w : awk_w
+        vs_awk = (peer_w == "" || name ~ /^(awk|cat)/) ? "-" : sprintf("%.1f", peer_w / w)
         vs_cat = (name ~ /^cat/) ? "-" : sprintf("%.1f", w / cat_w)
         mark = st == 0 ? "" : sprintf("  (exit %d)", st)
         printf "%-9d %-22s %9.4f %12.0f %9.1f %9d %10.1f %8s %8s%s\n",
@@ -112,9 +119,14 @@ echo
 awk -v first="${sizes%% *}" -v last="${sizes##* }" '
   $2 == "program-file" { w[$1] = $3; r[$1] = $6; ns[$1] = $7 }
   $2 == "awk-file" { a[$1] = $3 }
+  $2 == "program-pipe" { wp[$1] = $3 }
+  $2 == "awk-pipe" { ap[$1] = $3 }
   END {
     if ((1000000 in w) && (1000000 in a))
-      printf "awk script / program at 10^6 records: %.1fx (target at least 5x)\n", a[1000000] / w[1000000]
+      printf "awk script / program at 10^6 records: %.1fx into a file, ", a[1000000] / w[1000000]
+    if ((1000000 in wp) && (1000000 in ap))
+      printf "%.1fx into a pipe", ap[1000000] / wp[1000000]
+    if (1000000 in a) printf " (target at least 5x)\n"
     printf "peak RSS: %d KiB at %d records, %d KiB at %d records (target under 4096 KiB and equal)\n",
       r[first], first, r[last], last
     if (1000000 in ns)

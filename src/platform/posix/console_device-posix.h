@@ -56,7 +56,10 @@ int backgroundSgr(int index);
 // while the buffer itself is being sent, so that no byte goes out twice.
 class TerminalDevice : public ConsoleDevice {
  public:
-  static constexpr size_t kBufferSize = 256 * 1024;
+  // A pipe's default capacity: into a pipe, a write of this much finds room
+  // and returns, and the next part is made while the reader takes this one;
+  // a larger write waits for the reader to drain it.
+  static constexpr size_t kBufferSize = 64 * 1024;
   // On a terminal, cells go once this much is gathered: the terminal then
   // draws one part while the next is made, where a full buffer would leave
   // it idle while the program fills it. 10^5 rows in tmux 80x25: 0.392 s
