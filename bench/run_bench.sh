@@ -11,7 +11,7 @@
 #
 # usage: bench/run_bench.sh BUILD_DIR      (BUILD_DIR holds kochbuchpruefer and the bench tools)
 # BENCH_SIZES   record counts to run (default "10000 1000000 10000000")
-# BENCH_REPEAT  runs per case, the fastest counts (default 3; 1 from 10^7 records)
+# BENCH_REPEAT  runs per case, the median counts (default 5; 1 from 10^7 records)
 # BENCH_SEED    generator seed (default 1729)
 # BENCH_TTY_ROWS  rows of the terminal case (default 100000; 0 leaves it out)
 # BENCH_PTY_ROWS  rows of the pseudo-terminal case (default 100000; 0 leaves it out)
@@ -49,23 +49,10 @@ pair_dir() {
   echo "$dir"
 }
 
-# best_of REPEAT STDOUT CMD...: prints "SECONDS PEAK_KIB EXIT" of the fastest run
-# and the largest peak seen.
-best_of() {
-  local repeat="$1" out="$2"
-  shift 2
-  local best="" peak=0 code=0 line seconds kib status writes
-  for ((i = 0; i < repeat; i++)); do
-    line="$("$measure" /dev/null "$out" "$@")"
-    read -r seconds kib status writes <<<"$line"
-    if [ -z "$best" ] || awk -v a="$seconds" -v b="$best" 'BEGIN { exit !(a < b) }'; then
-      best="$seconds"
-    fi
-    [ "$kib" -gt "$peak" ] && peak="$kib"
-    [ "$status" -ne 0 ] && code="$status"
-  done
-  echo "$best $peak $code"
-}
+# Every case of one size runs once a round, round after round, so that the
+# machine's drift hits all alike; each case's median counts, and its largest
+# peak.
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 results="$scratch/results.txt"
 : >"$results"
@@ -74,28 +61,39 @@ printf '%-9s %-22s %9s %12s %9s %9s %10s %8s %8s\n' \
 for n in $sizes; do
   dir="$(pair_dir "$n")"
   bytes=$(($(stat -c %s "$dir/Rezept1.txt") + $(stat -c %s "$dir/Rezept2.txt")))
-  repeat="${BENCH_REPEAT:-$([ "$n" -ge 10000000 ] && echo 1 || echo 3)}"
+  repeat="${BENCH_REPEAT:-$([ "$n" -ge 10000000 ] && echo 1 || echo 5)}"
   # Warm the page cache so every case reads from memory.
   cat "$dir/Rezept1.txt" "$dir/Rezept2.txt" >/dev/null
 
-  declare -A wall=() rss=() status=()
-  run_case() {
-    local name="$1" out="$2"
-    shift 2
-    read -r wall[$name] rss[$name] status[$name] <<<"$(best_of "$repeat" "$out" "$@")"
-  }
-  run_case program-devnull /dev/null "$dir/kochbuchpruefer"
-  run_case program-file "$scratch/program.out" "$dir/kochbuchpruefer"
-  out_bytes=$(stat -c %s "$scratch/program.out")
-  if [ "$have_peer" = 1 ]; then
-    run_case awk-file "$scratch/awk.out" sh "$peer" "$dir"
-  fi
-  run_case cat-file "$scratch/cat.out" cat "$dir/Rezept1.txt" "$dir/Rezept2.txt"
+  declare -A wall=() rss=() status=() cmd=() out=()
+  cases=(program-devnull program-file cat-file program-pipe)
+  cmd[program-devnull]="'$dir/kochbuchpruefer'"
+  out[program-devnull]=/dev/null
+  cmd[program-file]="'$dir/kochbuchpruefer'"
+  out[program-file]="$scratch/program.out"
+  cmd[cat-file]="cat '$dir/Rezept1.txt' '$dir/Rezept2.txt'"
+  out[cat-file]="$scratch/cat.out"
   # Into a pipe read as fast as it comes.
-  run_case program-pipe /dev/null sh -c "'$dir/kochbuchpruefer' | cat >/dev/null"
+  cmd[program-pipe]="'$dir/kochbuchpruefer' | cat >/dev/null"
+  out[program-pipe]=/dev/null
   if [ "$have_peer" = 1 ]; then
-    run_case awk-pipe /dev/null sh -c "sh '$peer' '$dir' | cat >/dev/null"
+    cases+=(awk-file awk-pipe)
+    cmd[awk-file]="sh '$peer' '$dir'"
+    out[awk-file]="$scratch/awk.out"
+    cmd[awk-pipe]="sh '$peer' '$dir' | cat >/dev/null"
+    out[awk-pipe]=/dev/null
   fi
+  for name in "${cases[@]}"; do : >"$scratch/times-$name"; rss[$name]=0; status[$name]=0; done
+  for ((i = 0; i < repeat; i++)); do
+    for name in "${cases[@]}"; do
+      read -r seconds kib code _ <<<"$("$measure" /dev/null "${out[$name]}" sh -c "${cmd[$name]}")"
+      echo "$seconds" >>"$scratch/times-$name"
+      [ "$kib" -gt "${rss[$name]}" ] && rss[$name]="$kib"
+      [ "$code" -ne 0 ] && status[$name]="$code"
+    done
+  done
+  for name in "${cases[@]}"; do wall[$name]="$(median <"$scratch/times-$name")"; done
+  out_bytes=$(stat -c %s "$scratch/program.out")
 
   for name in program-devnull program-file awk-file cat-file program-pipe awk-pipe; do
     [ -n "${wall[$name]:-}" ] || continue
@@ -111,7 +109,7 @@ for n in $sizes; do
       }' | tee -a "$results"
   done
   echo "          (input $((bytes / 1000)) kB, program output $((out_bytes / 1000)) kB)"
-  unset wall rss status
+  unset wall rss status cmd out
 done
 
 # The targets, judged from this run's figures.
@@ -206,7 +204,6 @@ if [ "$pty_rows" -gt 0 ] && command -v script >/dev/null 2>&1; then
     done
   fi
   cp -f "$program" "$utf8/kochbuchpruefer"
-  median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
   pty_time() { # reader, command string -> wall seconds
     if [ "$1" = script ]; then
       "$measure" /dev/null /dev/null env TERM=xterm-256color LANG=C.UTF-8 LC_ALL= \
