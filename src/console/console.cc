@@ -95,6 +95,13 @@ size_t characterEnd(const char* bytes, size_t cut, size_t length) {
   return cut;
 }
 
+// The end of the UTF-8 character that starts at `at`.
+size_t characterAfter(const char* bytes, size_t at, size_t length) {
+  ++at;
+  while (at < length && (static_cast<unsigned char>(bytes[at]) & 0xC0) == 0x80) ++at;
+  return at;
+}
+
 bool answerUsable(const ScreenBufferInfo& info) {
   return info.size.x > 0 && info.size.y > 0;
 }
@@ -116,7 +123,6 @@ struct Console::WriteContext {
   bool subView = false;  // the view is not the whole window: scroll only inside it
 };
 
-// Printable bytes waiting for one cell write, and the cursor they will leave.
 // Printable bytes waiting for one cell write, and the cursor they will leave.
 struct Console::Gather {
   char bytes[kGatherSize];
@@ -221,15 +227,14 @@ ErrorCode Console::writeToSlot(FileSlot& slot, const char* bytes, size_t length)
   }
   files_.setLastError(result);
   if (result != Ok) return result;
-  advanceColumn(slot.redirect != nullptr ? *slot.redirect : slot, bytes, length,
+  advanceColumn(slot.redirect != nullptr ? *slot.redirect : slot, length,
                 plain ? 0 : lineStartAfter(bytes, length));
   return Ok;
 }
 
-// The column counts from the last line end written (just before lineStart;
-// 0 for none), or grows by the whole text.
-void Console::advanceColumn(FileSlot& target, const char* bytes, size_t length,
-                            size_t lineStart) {
+// The column after a text of `length` bytes counts from its last line end
+// (just before lineStart; 0 for none), or grows by the whole text.
+void Console::advanceColumn(FileSlot& target, size_t length, size_t lineStart) {
   int64_t column = lineStart == 0 ? int64_t{target.column} + static_cast<int64_t>(length)
                                   : static_cast<int64_t>(length - lineStart);
   if ((column >= target.lineWidth || column < 0) && target.lineWidth != 0) {
@@ -338,7 +343,7 @@ void Console::settleColumn() {
   // Only pieces printed to the console's own slot are in the buffer uncounted.
   if (used > countedTo_) {
     const char* const pieces = lent->data + countedTo_;
-    advanceColumn(*files_.slotForNumber(0), pieces, used - countedTo_,
+    advanceColumn(*files_.slotForNumber(0), used - countedTo_,
                   lineStartAfter(pieces, used - countedTo_));
   }
   countedTo_ = used;
@@ -613,7 +618,18 @@ void Console::writeRun(WriteContext& context, const char* bytes, size_t length) 
     if (context.y > context.bottom) scrollView(context, context.y - context.bottom);
     const auto room = static_cast<size_t>(context.right - context.x + 1);
     size_t cells = 0;
-    const size_t piece = fitting(bytes, length, room, &cells);
+    size_t piece = fitting(bytes, length, room, &cells);
+    if (piece == 0 && context.x == context.left) {
+      // A cluster wider than the whole row: it goes character by character,
+      // as far as the row takes them and at least one, or it never would.
+      do {
+        const size_t end = characterAfter(bytes, piece, length);
+        const size_t more = cellsOf(bytes + piece, end - piece);
+        if (piece != 0 && cells + more > room) break;
+        cells += more;
+        piece = end;
+      } while (piece < length);
+    }
     if (piece == 0) {
       // A wide character does not fit the row's last cells: they stay blank
       // and the character goes on the next row.

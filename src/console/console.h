@@ -149,7 +149,7 @@ class Console : public TextPrinter {
   const TextCells* textCells_;
 
   void writeConsoleFully(const char* bytes, size_t length);
-  void advanceColumn(FileSlot& target, const char* bytes, size_t length, size_t lineStart);
+  void advanceColumn(FileSlot& target, size_t length, size_t lineStart);
   void writeConsole(const char* bytes, size_t length, bool plain);
   // Writes the run, the texts waiting there, as one console write.
   void placeGathered();

@@ -173,5 +173,22 @@ TEST_F(TerminalOutput, RawTextOntoAOneRowTerminalIsDefused) {
   EXPECT_NE(out.find("a?[2Jb"), std::string::npos) << out;
 }
 
+// One cluster of emoji joined by ZWJ is wider than the whole row: it goes
+// character by character over the rows instead of waiting for a row it fits.
+TEST_F(TerminalOutput, AClusterWiderThanTheRowStillGoesOut) {
+  ASSERT_TRUE(pty_.ok());
+  auto device = start(6, 10);
+  FileTable files;
+  Console console(files, *device);
+  std::string cluster = "\xf0\x9f\x98\x80";
+  for (int i = 0; i < 4; ++i) cluster += "\xe2\x80\x8d\xf0\x9f\x98\x80";  // 10 cells
+  console.printText(0, cluster.data(), cluster.size(), EndLine);
+  console.flush();
+  std::string out = pty_.drain();
+  size_t emoji = 0;
+  for (size_t at = 0; (at = out.find("\xf0\x9f\x98\x80", at)) != std::string::npos; ++at) ++emoji;
+  EXPECT_EQ(emoji, 5u) << out;
+}
+
 }  // namespace
 }  // namespace kp::posix
