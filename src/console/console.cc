@@ -36,18 +36,6 @@ constexpr bool actsOnCursor(unsigned char byte) {
   return byte == 7 || byte == 8 || byte == 9 || byte == 10 || byte == 13;
 }
 
-constexpr uint64_t kOnes = 0x0101010101010101ull;
-constexpr uint64_t kHighs = 0x8080808080808080ull;
-
-// Whether one of eight bytes lies below 0x20, where the bytes the writer
-// acts on lie. A table's pieces have none, and are looked through a word at
-// a time rather than byte by byte.
-bool holdsControl(const char* eight) {
-  uint64_t word;
-  std::memcpy(&word, eight, 8);
-  return ((word - kOnes * 0x20) & ~word & kHighs) != 0;
-}
-
 // The first byte below 0x20, or `length` where there is none.
 size_t firstControl(const char* bytes, size_t length) {
   size_t i = 0;

@@ -6,20 +6,27 @@
 
 namespace kp {
 
+constexpr uint64_t kEveryByte = 0x0101010101010101ull;
+constexpr uint64_t kEveryHighBit = 0x8080808080808080ull;
+
+// Whether one of eight bytes lies below 0x20: a control.
+inline bool holdsControl(const char* eight) {
+  uint64_t word;
+  std::memcpy(&word, eight, 8);
+  return ((word - kEveryByte * 0x20) & ~word & kEveryHighBit) != 0;
+}
+
 // No byte below 0x20 and none from 0x7F up, eight bytes at a time: such a
 // text shows as it is on every output, one cell a byte, and nothing in it
 // moves a cursor; TextCells need not be asked about it. Table rows are made
 // of such texts.
 inline bool printableAscii(const char* bytes, size_t length) {
-  constexpr uint64_t kOnes = 0x0101010101010101ull;
-  constexpr uint64_t kHighs = 0x8080808080808080ull;
   size_t i = 0;
   for (; i + 8 <= length; i += 8) {
     uint64_t word;
     std::memcpy(&word, bytes + i, 8);
-    const uint64_t below = (word - kOnes * 0x20) & ~word & kHighs;
-    const uint64_t above = (word | (word + kOnes)) & kHighs;
-    if ((below | above) != 0) return false;
+    const bool fromDelete = ((word | (word + kEveryByte)) & kEveryHighBit) != 0;
+    if (holdsControl(bytes + i) || fromDelete) return false;
   }
   for (; i < length; ++i) {
     const auto byte = static_cast<unsigned char>(bytes[i]);

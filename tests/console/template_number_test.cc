@@ -264,7 +264,9 @@ TEST(IntegerLayout, MatchesTheGeneralLayout) {
   for (int round = 0; round < 20000; ++round) {
     const std::string text(random() % 23, '#');
     NumericField field = NumericField::none();
-    if (!text.empty()) ASSERT_NE(readNumericField(text.data(), text.size(), field), 0u);
+    if (!text.empty()) {
+      ASSERT_NE(readNumericField(text.data(), text.size(), field), 0u);
+    }
     ASSERT_TRUE(field.plainDigits);
     const uint64_t magnitude = random() >> (random() % 64);
     const bool negative = random() % 2 == 0 && magnitude != 0;
@@ -280,7 +282,9 @@ TEST(IntegerLayout, AroundEveryPowerOfTenInEveryWidth) {
   for (int width = 0; width <= 22; ++width) {
     NumericField field = NumericField::none();
     const std::string text(static_cast<size_t>(width), '#');
-    if (width != 0) ASSERT_NE(readNumericField(text.data(), text.size(), field), 0u);
+    if (width != 0) {
+      ASSERT_NE(readNumericField(text.data(), text.size(), field), 0u);
+    }
     uint64_t power = 1;
     for (int exponent = 0; exponent <= 19; ++exponent, power *= 10) {
       for (uint64_t magnitude :

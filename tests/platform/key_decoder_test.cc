@@ -190,7 +190,9 @@ TEST(KeyDecoder, ModifiedF3IsTheKeyUnlessAReportIsOwed) {
     KeyEvent key;
     for (const bool owed : {false, true}) {
       int row = 0;
-      if (owed) EXPECT_FALSE(input.awaitCursorReport(-1, 0, &row, &row));
+      if (owed) {
+        EXPECT_FALSE(input.awaitCursorReport(-1, 0, &row, &row));
+      }
       input.append(reinterpret_cast<const unsigned char*>(bytes), 6);
       ASSERT_EQ(input.nextKey(true, &key), !owed) << bytes + 1;
     }
